@@ -1,0 +1,154 @@
+// Creation, draining and closing of a thread's trace printer (the byte path
+// itself is inline in bufferedPrinter.h). Every trace file is one zlib
+// stream at level 4 with zlib's defaults; compressed bytes are written in
+// whole 64 KiB chunks and the rest when the printer is closed, never
+// flushed in between. Every failure is fatal and leaves the file truncated.
+#include "bufferedPrinter.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "utils.h"
+
+namespace {
+
+constexpr int kCompressionLevel = 4;
+
+[[noreturn]] void compressedWriteFailed() {
+  __PROF_fatal_exit("spec:0:0: error: [TRACE] Trace buffer cannot be written to, exiting...5\n");
+}
+
+void resetOutputArea(compressor* c) {
+  c->strm.avail_out = kCompressedChunkSize;
+  c->strm.next_out = c->out;
+}
+
+// Z_BUF_ERROR only means "no progress possible right now" (output area full
+// or nothing to consume) and is answered by the caller's loop.
+void deflateNoFlush(compressor* c) {
+  if (deflate(&c->strm, Z_NO_FLUSH) == Z_STREAM_ERROR) __PROF_fatal_exit("spec:0:0: error: Z_STREAM_ERROR");
+}
+
+}  // namespace
+
+void do_init(compressor* c, FILE* dest, int level) {
+  c->dest = dest;
+  c->strm.zalloc = Z_NULL;
+  c->strm.zfree = Z_NULL;
+  c->strm.opaque = Z_NULL;
+  if (deflateInit(&c->strm, level) != Z_OK) __PROF_fatal_exit("spec:0:0: error: Inflation error");
+  c->count = 0;
+  resetOutputArea(c);
+}
+
+void write_output(compressor* c) {
+  const size_t have = kCompressedChunkSize - c->strm.avail_out;
+  const size_t written = fwrite(c->out, 1, have, c->dest);
+  if (written < have || ferror(c->dest)) compressedWriteFailed();
+  resetOutputArea(c);
+}
+
+uint32_t do_compress(compressor* c, uint32_t count, U8* buffer) {
+  c->strm.next_in = buffer;
+  c->strm.avail_in = count;
+  deflateNoFlush(c);
+  // With Z_NO_FLUSH deflate stops early only when the output area is full.
+  while (c->strm.avail_in != 0) {
+    write_output(c);
+    deflateNoFlush(c);
+  }
+  return count;
+}
+
+void do_close(compressor* c) {
+  c->strm.next_in = Z_NULL;
+  c->strm.avail_in = 0;
+  FinishStep step;
+  do {
+    const int r = deflate(&c->strm, Z_FINISH);
+    step = finishStepFor(r);
+    if (step == FinishStep::Fail)
+      __PROF_fatal_exit("spec:0:0: error: [TRACE] Trace stream cannot be finished, exiting...\n");
+    write_output(c);
+  } while (step != FinishStep::Done);
+  deflateEnd(&c->strm);
+}
+
+bufferedPrinterStruct_t* createBufferedPrinter(const char* fileName, size_t bufferSize) {
+  auto* printer = ProfAlloc<bufferedPrinterStruct_t>();
+  FILE* stream = fopen(fileName, "wb");
+  if (stream == nullptr)
+    __PROF_fatal_exit("spec:0:0: error: [TRACE] Trace file (%s) cannot be opened, exiting...\n", fileName);
+  // Compressed output already arrives in 64 KiB chunks, so a stdio buffer
+  // only adds a copy, an allocation at the first write and a final flush
+  // whose failure would come too late to be reported with the write.
+  setvbuf(stream, nullptr, _IONBF, 0);
+  printer->out_file = stream;
+  do_init(&printer->c, stream, kCompressionLevel);
+  printer->current_count = 0;
+  printer->buffer_size = bufferSize == 0 ? 1 : bufferSize;
+  printer->buf = static_cast<U8*>(ProfMalloc(printer->buffer_size));
+  pthread_mutex_init(&printer->mutex, nullptr);
+  return printer;
+}
+
+void dumpBufferToFile(bufferedPrinterStruct_t* printer) {
+  if (printer->out_file == nullptr) {  // closed: output is dropped
+    printer->current_count = 0;
+    return;
+  }
+  // zlib counts input in 32 bits; a larger count comes back different.
+  const uint32_t num_writes =
+      do_compress(&printer->c, static_cast<uint32_t>(printer->current_count), printer->buf);
+  if (ferror(printer->out_file))
+    __PROF_fatal_exit("spec:0:0: error: [TRACE] Trace buffer cannot be written to, exiting...2\n");
+  if (num_writes != printer->current_count)
+    __PROF_fatal_exit(
+        "spec:0:0: error: [FAILURE - bufferedPrinter] Incorrect write to the output file, exiting...\n");
+  printer->current_count = 0;
+}
+
+bufPrintStatus_t __PROF_print_array(bufferedPrinterStruct_t* printer, const U8* bytes, size_t length) {
+  while (length > 0) {
+    const size_t room = printer->buffer_size - printer->current_count;
+    const size_t n = room < length ? room : length;
+    if (n > 0) {
+      memcpy(printer->buf + printer->current_count, bytes, n);
+      printer->current_count += n;
+      bytes += n;
+      length -= n;
+    }
+    if (printer->current_count >= printer->buffer_size) dumpBufferToFile(printer);
+  }
+  return PRINT_SUCCESS;
+}
+
+void flush_and_close(bufferedPrinterStruct_t* printer) {
+  if (printer->out_file == nullptr) return;
+  dumpBufferToFile(printer);
+  do_close(&printer->c);
+  // The stream is unbuffered, so this flush has nothing left to lose; a
+  // failing close still means the file may not hold what was written.
+  const bool flushed = fflush(printer->out_file) == 0 && !ferror(printer->out_file);
+  const bool closed = fclose(printer->out_file) == 0;
+  printer->out_file = nullptr;
+  printer->c.dest = nullptr;
+  if (!flushed || !closed) compressedWriteFailed();
+}
+
+void forceFlush(bufferedPrinterStruct_t* printer) {
+  if (printer == nullptr) return;
+  PrinterLock lock(printer);
+  flush_and_close(printer);
+}
+
+void deleteBufferedPrinter(bufferedPrinterStruct_t* printer) {
+  {
+    PrinterLock lock(printer);
+    flush_and_close(printer);
+    free(printer->buf);
+    printer->buf = nullptr;
+  }
+  pthread_mutex_destroy(&printer->mutex);
+  free(printer);
+}

@@ -1,0 +1,179 @@
+// A thread's trace writer: a small plain-byte buffer in front of a zlib
+// deflate stream whose compressed output gathers in a 64 KiB area embedded in
+// the record and reaches the trace file only when that area fills or the
+// printer is closed. It knows nothing of records; trace.h composes them from
+// the four output operations here (byte, byte array, ULEB128, SLEB128).
+//
+// The output operations take no lock: a record writer holds `mutex` (see
+// PrinterLock) for a whole record so that a concurrent close never splits it.
+// They are inline because they run at every traced event; only the drain,
+// which happens once per `buffer_size` bytes, is out of line. Failures never
+// come back to the caller: they end the process through __PROF_fatal_exit.
+// Relies on zlib, pthreads and utils.h (fatal exit, guarded allocation).
+#pragma once
+
+#include <pthread.h>
+#include <zlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "commonProfInclude/common.h"
+
+// Size of the compressed-output area; compressed bytes are written in chunks
+// of exactly this size until the stream is finished.
+inline constexpr unsigned kCompressedChunkSize = 65536;
+
+struct compressor {
+  FILE* dest;     // receives compressed bytes; the printer's out_file
+  z_stream strm;  // next_out/avail_out always describe the free part of out
+  U8 out[kCompressedChunkSize];
+  int32_t count;  // set to 0 at start; nothing reads it
+};
+
+typedef enum bufPrintStatus_t { PRINT_SUCCESS = 0, PRINT_FAIL = 1 } bufPrintStatus_t;
+
+typedef struct bufferedPrinterStruct_s {
+  FILE* out_file;        // null once closed; output is then dropped
+  compressor c;          // embedded: the printer is one allocation
+  size_t current_count;  // bytes in buf not yet handed to the compressor
+  size_t buffer_size;    // capacity of buf, fixed at creation
+  U8* buf;               // owned, not zeroed
+  pthread_mutex_t mutex; // held per record and by the closing operations
+} bufferedPrinterStruct_t;
+
+static_assert(sizeof(compressor::out) == 65536, "compressed chunks are 64 KiB");
+static_assert(offsetof(compressor, dest) < offsetof(compressor, strm) &&
+                  offsetof(compressor, strm) < offsetof(compressor, out) &&
+                  offsetof(compressor, out) < offsetof(compressor, count),
+              "compressor fields keep their documented order");
+static_assert(offsetof(bufferedPrinterStruct_t, out_file) == 0 &&
+                  offsetof(bufferedPrinterStruct_t, c) < offsetof(bufferedPrinterStruct_t, current_count) &&
+                  offsetof(bufferedPrinterStruct_t, current_count) <
+                      offsetof(bufferedPrinterStruct_t, buffer_size) &&
+                  offsetof(bufferedPrinterStruct_t, buffer_size) < offsetof(bufferedPrinterStruct_t, buf) &&
+                  offsetof(bufferedPrinterStruct_t, buf) < offsetof(bufferedPrinterStruct_t, mutex),
+              "printer fields keep their documented order");
+
+// Opens fileName ("wb") and starts a level-4 zlib stream on it. A buffer size
+// of 0 is raised to 1: the byte path always needs room for one byte.
+[[nodiscard]] bufferedPrinterStruct_t* createBufferedPrinter(const char* fileName, size_t bufferSize);
+// Closes (if still open) under the lock and frees the printer. No other
+// thread may be waiting for or about to take its mutex.
+void deleteBufferedPrinter(bufferedPrinterStruct_t* printer);
+// Finishes the stream and closes the file under the lock; the record stays
+// usable and drops later output. Null is ignored; closing twice is harmless.
+void forceFlush(bufferedPrinterStruct_t* printer);
+
+// Hands the buffered bytes to the compressor (or drops them once closed).
+void dumpBufferToFile(bufferedPrinterStruct_t* printer);
+// Drain, finish the zlib stream, close the file. Caller holds the mutex.
+void flush_and_close(bufferedPrinterStruct_t* printer);
+
+// Compressor steps.
+void do_init(compressor* c, FILE* dest, int level);
+[[nodiscard]] uint32_t do_compress(compressor* c, uint32_t count, U8* buffer);
+void write_output(compressor* c);
+void do_close(compressor* c);
+
+// What the finishing loop does with one result of deflate(Z_FINISH). Any
+// result but these three means the stream can never end, so looping on it
+// would hang the exiting process.
+enum class FinishStep { Continue, Done, Fail };
+[[nodiscard]] constexpr FinishStep finishStepFor(int deflateResult) {
+  switch (deflateResult) {
+    case Z_STREAM_END: return FinishStep::Done;
+    case Z_OK:
+    case Z_BUF_ERROR: return FinishStep::Continue;
+    default: return FinishStep::Fail;
+  }
+}
+
+bufPrintStatus_t __PROF_print_array(bufferedPrinterStruct_t* printer, const U8* bytes, size_t length);
+
+// The byte primitive. The drain is lazy: a full buffer stays full until a
+// byte arrives that no longer fits.
+inline bufPrintStatus_t __PROF_print_char(bufferedPrinterStruct_t* printer, U8 byte) {
+  if (__builtin_expect(printer->current_count >= printer->buffer_size, 0)) dumpBufferToFile(printer);
+  printer->buf[printer->current_count++] = byte;
+  return PRINT_SUCCESS;
+}
+
+namespace printer_detail {
+// A LEB128 value has at most 10 bytes. With that much room left none of its
+// bytes can trigger a drain, so the per-byte bounds test can be skipped
+// without changing where drains happen.
+inline constexpr size_t kMaxLeb128Bytes = 10;
+inline bool roomForLeb128(const bufferedPrinterStruct_t* printer) {
+  return printer->buffer_size - printer->current_count >= kMaxLeb128Bytes;
+}
+}  // namespace printer_detail
+
+inline bufPrintStatus_t __PROF_PRINT_ULEB128(bufferedPrinterStruct_t* printer, U64 value) {
+  if (__builtin_expect(printer_detail::roomForLeb128(printer), 1)) {
+    U8* out = printer->buf + printer->current_count;
+    U8* const first = out;
+    while (value >= 128) {
+      *out++ = static_cast<U8>(value | 0x80);
+      value >>= 7;
+    }
+    *out++ = static_cast<U8>(value);
+    printer->current_count += static_cast<size_t>(out - first);
+    return PRINT_SUCCESS;
+  }
+  while (value >= 128) {
+    __PROF_print_char(printer, static_cast<U8>(value | 0x80));
+    value >>= 7;
+  }
+  return __PROF_print_char(printer, static_cast<U8>(value));
+}
+
+namespace printer_detail {
+// Signed LEB128 with the trace format's exact bytes: the working copy is
+// shifted without sign extension, so a value below -2^62 ends in a tenth
+// byte 0x01 where a sign-extending encoder would write 0x7F. Decoders into
+// 64 bits read the same value from either.
+template <typename Put>
+inline void sleb128Bytes(int64_t value, Put put) {
+  if (value >= -64 && value <= 63) {
+    put(static_cast<U8>(value & 0x7F));
+    return;
+  }
+  const U64 bits = static_cast<U64>(value);
+  U64 work = bits;
+  U64 signbit = 0x40;
+  do {
+    put(static_cast<U8>((work & 0x7F) | 0x80));
+    work >>= 7;
+    signbit <<= 7;  // reaches 0 after nine rounds, which ends the loop
+  } while ((bits & signbit) + (bits & (0 - signbit)) != 0);
+  put(static_cast<U8>(work & 0x7F));
+}
+}  // namespace printer_detail
+
+inline bufPrintStatus_t __PROF_PRINT_SLEB128(bufferedPrinterStruct_t* printer, int64_t value) {
+  if (__builtin_expect(printer_detail::roomForLeb128(printer), 1)) {
+    U8* out = printer->buf + printer->current_count;
+    U8* const first = out;
+    printer_detail::sleb128Bytes(value, [&out](U8 b) { *out++ = b; });
+    printer->current_count += static_cast<size_t>(out - first);
+    return PRINT_SUCCESS;
+  }
+  printer_detail::sleb128Bytes(value, [printer](U8 b) { __PROF_print_char(printer, b); });
+  return PRINT_SUCCESS;
+}
+
+// Holds a printer's mutex for one record or one close.
+class [[nodiscard]] PrinterLock {
+ public:
+  explicit PrinterLock(bufferedPrinterStruct_t* printer) : mutex_(&printer->mutex) {
+    pthread_mutex_lock(mutex_);
+  }
+  ~PrinterLock() { pthread_mutex_unlock(mutex_); }
+  PrinterLock(const PrinterLock&) = delete;
+  PrinterLock& operator=(const PrinterLock&) = delete;
+
+ private:
+  pthread_mutex_t* mutex_;
+};

@@ -1,0 +1,48 @@
+// The trace record emitters: each writes one record of a thread's trace as a
+// fixed sequence of LEB128 values and raw bytes through the thread's printer
+// (bufferedPrinter.h). They decide nothing (suspension, trace modes and a
+// missing printer are the callers' tests) and every one but the header
+// writer holds the printer's mutex for the whole record, so a close by the
+// finalising thread falls between records, never inside one. Tags and access
+// codes come from commonProfInclude/bitfields.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "bufferedPrinter.h"
+#include "commonProfInclude/common.h"
+#include "prof/proflibAPI.h"
+
+// Header: version record and trace-mode record. Written right after the
+// printer is created, before any other thread can know it, so unlocked.
+void __PROF_TRInitTrace(bufferedPrinterStruct_t* printer, Configuration Conf);
+
+// Function events.
+void __PROF_TRFunctionEntry(bufferedPrinterStruct_t* printer, U32 Caller, U32 FunctionId);
+void __PROF_TRFunctionVlaInit(bufferedPrinterStruct_t* printer, uint64_t Size);
+void __PROF_TRFunctionExit(bufferedPrinterStruct_t* printer);
+void __PROF_TRFunctionExitWithReturn(bufferedPrinterStruct_t* printer, U64 returnValue);
+void __PROF_TRFunctionExitUnwind(bufferedPrinterStruct_t* printer);
+void __PROF_TRFunctionExitUnwindStop(bufferedPrinterStruct_t* printer, U32 UnwindLoc);
+
+// Memory accesses; the first value is the access code, not an event tag.
+void __PROF_TRLocalAccess(bufferedPrinterStruct_t* printer, U64 varUid, U64 offset);
+void __PROF_TRGlobalAccess(bufferedPrinterStruct_t* printer, U64 varUid, U64 offset);
+void __PROF_TRArgAccess(bufferedPrinterStruct_t* printer, U64 varUid, uint32_t FrameId, U64 offset);
+void __PROF_TRRemoteAccess(bufferedPrinterStruct_t* printer, U64 varUid, U64 fnUid, U64 offset,
+                           U32 thread_to);
+void __PROF_TRHeapAccess(bufferedPrinterStruct_t* printer, U64 varUid, U64 offset);
+
+// Heap blocks.
+void __PROF_TRMemAlloc(bufferedPrinterStruct_t* printer, U64 UID, U64 size, U64 adr);
+void __PROF_TRMemRealloc(bufferedPrinterStruct_t* printer, U64 UID, U64 new_size, U64 adr);
+void __PROF_TRMemFree(bufferedPrinterStruct_t* printer, U64 UID, U64 size);
+
+// Threads, by the profiler's own thread numbers.
+void __PROF_TRPthreadCreate(bufferedPrinterStruct_t* printer, U32 thread_id);
+void __PROF_TRPthreadJoin(bufferedPrinterStruct_t* printer, U32 joinedThreadId);
+
+// Untagged values: a length-prefixed byte array, and a signed value.
+void __PROF_TRPrintArray(bufferedPrinterStruct_t* printer, const U8* var, size_t len);
+void __PROF_TRPrintS64(bufferedPrinterStruct_t* printer, S64 value);
