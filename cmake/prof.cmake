@@ -31,7 +31,7 @@ function(prof_add_instrumented_executable name)
   add_executable(${name} ${ARG_SOURCES} ${ARG_STUB} ${PROF_STUB_SOURCES})
   target_compile_definitions(${name} PRIVATE
     "PROF_PROFILE_DIR=\"${ARG_PROFILE_DIR}\"" PROF_TRACE_MEM=${mem} PROF_TRACE_ALLOCS=${allocs})
-  target_include_directories(${name} PRIVATE ${PROF_PUBLIC_INCLUDE_DIRS})
+  target_include_directories(${name} PRIVATE ${PROF_PUBLIC_INCLUDE_DIRS} ${PROF_STUB_INCLUDE_DIR})
   # The note's descriptor holds an absolute address in a read-only section,
   # so the executable is linked at a fixed address (no load-time relocation).
   set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE OFF ENABLE_EXPORTS ON)

@@ -1,0 +1,48 @@
+// Finalisation of one thread (from its exit clean-up) and of the process
+// (the exit handler, which runs at most once even when several threads
+// call exit at the same moment).
+#include "finalize.h"
+
+#include <atomic>
+
+#include "HeapVariables.h"
+#include "globals.h"
+#include "profiler_state.h"
+#include "suspend.h"
+#include "thread_profile_utils.h"
+#include "trace.h"
+
+void __PROF_FinalizeInstrumentation(GProfilerState_t* gProf) {
+  if (gProf == nullptr || __PROF_is_profile_finalized(gProf->ThreadProfile)) return;
+  while (gProf->FramePtr != nullptr) {
+    __PROF_GProfilerState_popFrame(gProf);
+    if (gProf->TraceBuffPrinterPtr != nullptr) __PROF_TRFunctionExitUnwind(gProf->TraceBuffPrinterPtr);
+  }
+  __PROF_GProfilerState_destruct(gProf);
+  __PROF_trace_suspend();
+  __PROF_thread_profile_SetProfileFinalized(gProf->ThreadProfile);
+}
+
+void __PROF_FinalizeInstrumentationAll(void) {
+  // Exchanged atomically: two threads calling exit together run it once.
+  static std::atomic<bool> called{false};
+  if (called.exchange(true)) return;
+  {
+    MutexGuard lock(&__PROF_FunctionMappingFdMutex);
+    if (__PROF_FunctionMappingFd != nullptr) {
+      fclose(__PROF_FunctionMappingFd);
+      __PROF_FunctionMappingFd = nullptr;
+    }
+  }
+  __PROF_finalize_all_threads();
+  __PROF_thread_profile_deleteStatHeapArray();
+}
+
+void __PROF_deleteStatHeapArray(ArrayStruct_t** stat_heap_array_ptr) {
+  if (stat_heap_array_ptr == nullptr || *stat_heap_array_ptr == nullptr) return;
+  ArrayStruct_t* archive = *stat_heap_array_ptr;
+  while (archive->noElems != 0)
+    __PROF_HeapVariable_delete(static_cast<heapStruct_t*>(ArrayElementDelete(archive, archive->lastIdx)));
+  ArrayDelete(archive);
+  *stat_heap_array_ptr = nullptr;
+}

@@ -1,0 +1,11 @@
+// Finalisation: per thread when it ends (open frames become unwind records,
+// the trace is finished), once per process at exit (function mapping
+// closed, every running thread's trace finished, freed-heap archive
+// released).
+#pragma once
+
+#include "array.h"
+#include "prof/GProfilerState_fwd.h"
+
+void __PROF_FinalizeInstrumentation(GProfilerState_t* gProf);
+void __PROF_deleteStatHeapArray(ArrayStruct_t** stat_heap_array_ptr);

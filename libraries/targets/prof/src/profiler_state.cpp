@@ -1,0 +1,157 @@
+// The virtual call stack of one thread: frame and scope pools, push, pop
+// and the thread's stack range. Steady call patterns allocate nothing:
+// frames and scopes are recycled through per-thread free lists.
+#include "profiler_state.h"
+
+#include <cstdlib>
+
+#include "Function.h"
+#include "bufferedPrinter.h"
+#include "globals.h"
+#include "Locals.h"
+#include "utils.h"
+
+void __PROF_VFrame_construct(VFrame_t* Frame, VFrame_t* prev, const Function* funcData) {
+  Frame->prev = prev;
+  Frame->function = funcData;
+  Frame->Id = prev ? prev->Id + 1 : 1;
+  Frame->address = 0;
+  Frame->bot = 0;
+  Frame->top = 0;
+  Frame->inner = nullptr;
+  Frame->dynamic_table = nullptr;
+  Frame->isCalledFromLibrary = false;
+}
+
+void __PROF_VFrame_pushScope(VFrame_t* Frame, VScope_t* Scope) {
+  __PROF_InitRBTree(&Scope->tree);
+  Scope->bot = Frame->bot;
+  Scope->top = Frame->top;
+  Scope->prev = Frame->inner;
+  Frame->inner = Scope;
+}
+
+VScope_t* __PROF_VFrame_popScope(VFrame_t* Frame) {
+  VScope_t* Scope = Frame->inner;
+  Frame->inner = Scope->prev;
+  Frame->bot = Scope->bot;
+  Frame->top = Scope->top;
+  return Scope;
+}
+
+void __PROF_GProfilerState_init(GProfilerState_t* G) {
+  G->CurrFuncPtr = nullptr;
+  G->TLSTreePtr = nullptr;
+  G->TraceBuffPrinterPtr = nullptr;
+  G->FramePtr = nullptr;
+  pthread_mutex_init(&G->FramePtr_mutex, nullptr);
+  pthread_mutex_init(&G->Stackframes_mutex, nullptr);
+  G->ThreadProfile = nullptr;
+  G->Stackframes_Min = UINT64_MAX;
+  G->Stackframes_Max = 0;
+  G->FramePool = nullptr;
+  G->ScopePool = nullptr;
+}
+
+void __PROF_GProfilerState_pushFrame(GProfilerState_t* gProf, const Function* funcData) {
+  MutexGuard guard(&gProf->FramePtr_mutex);
+  VFrame_t* Frame = gProf->FramePool;
+  if (Frame != nullptr)
+    gProf->FramePool = Frame->prev;
+  else
+    Frame = ProfAlloc<VFrame_t>();
+  __PROF_VFrame_construct(Frame, gProf->FramePtr, funcData);
+  gProf->FramePtr = Frame;
+  gProf->CurrFuncPtr = funcData;
+}
+
+namespace {
+
+void freeDynamicLocal(void* node) { free(node); }
+
+// Returns every scope still open in the popped frame to the pool and
+// releases its dynamic-local nodes: nothing can reach them any more.
+void releaseFrameContents(GProfilerState_t* gProf, VFrame_t* Frame) {
+  if (VScope_t* innermost = Frame->inner) {
+    VScope_t* outermost = innermost;
+    while (outermost->prev != nullptr) outermost = outermost->prev;
+    outermost->prev = gProf->ScopePool;
+    gProf->ScopePool = innermost;
+    Frame->inner = nullptr;
+  }
+  if (Frame->dynamic_table != nullptr) {
+    __PROF_TableDelete(Frame->dynamic_table, freeDynamicLocal);
+    free(Frame->dynamic_table);
+    Frame->dynamic_table = nullptr;
+  }
+}
+
+}  // namespace
+
+VFrame_t* __PROF_GProfilerState_popFrame(GProfilerState_t* gProf) {
+  VFrame_t* Frame = gProf->FramePtr;
+  if (Frame == nullptr) return nullptr;
+  VFrame_t* newTop;
+  {
+    MutexGuard guard(&gProf->FramePtr_mutex);
+    newTop = Frame->prev;
+    gProf->FramePtr = newTop;
+    gProf->CurrFuncPtr = newTop ? newTop->function : nullptr;
+  }
+  // Unreachable for other threads from here on.
+  releaseFrameContents(gProf, Frame);
+  Frame->prev = gProf->FramePool;
+  gProf->FramePool = Frame;
+  return newTop;
+}
+
+void __PROF_GProfilerState_growStackframeRange(GProfilerState_t* Prof, const VFrame_t* Frame) {
+  MutexGuard guard(&Prof->Stackframes_mutex);
+  if (Frame->top > Prof->Stackframes_Max) Prof->Stackframes_Max = Frame->top;
+  if (Frame->bot < Prof->Stackframes_Min) Prof->Stackframes_Min = Frame->bot;
+}
+
+void __PROF_GProfilerState_setCurrentFrameAddress(GProfilerState_t* Prof, uint64_t frameAddress) {
+  VFrame_t* Frame = Prof->FramePtr;
+  const Locals* L = __PROF_Function_getLocalsTree(Frame->function);
+  {
+    MutexGuard guard(&Prof->FramePtr_mutex);
+    Frame->address = frameAddress;
+    if (L == nullptr) return;
+    Frame->bot = frameAddress + static_cast<uint64_t>(L->min_start);
+    Frame->top = frameAddress + static_cast<uint64_t>(L->max_end) + 1;
+  }
+  __PROF_GProfilerState_growStackframeRange(Prof, Frame);
+}
+
+void __PROF_GProfilerState_destruct(GProfilerState_t* Prof) {
+  if (Prof->TraceBuffPrinterPtr != nullptr) {
+    deleteBufferedPrinter(Prof->TraceBuffPrinterPtr);
+    Prof->TraceBuffPrinterPtr = nullptr;
+  }
+  while (VFrame_t* Frame = Prof->FramePool) {
+    Prof->FramePool = Frame->prev;
+    free(Frame);
+  }
+  while (VScope_t* Scope = Prof->ScopePool) {
+    Prof->ScopePool = Scope->prev;
+    free(Scope);
+  }
+  MutexGuard guard(&Prof->FramePtr_mutex);
+  Prof->CurrFuncPtr = nullptr;
+  Prof->FramePtr = nullptr;
+}
+
+VScope_t* __PROF_GProfilerState_allocate_scope(GProfilerState_t* Prof) {
+  VScope_t* Scope = Prof->ScopePool;
+  if (Scope != nullptr) {
+    Prof->ScopePool = Scope->prev;
+    return Scope;
+  }
+  return ProfAlloc<VScope_t>();
+}
+
+void __PROF_GProfilerState_free_scope(GProfilerState_t* Prof, VScope_t* Scope) {
+  Scope->prev = Prof->ScopePool;
+  Prof->ScopePool = Scope;
+}

@@ -1,0 +1,42 @@
+// Thread profiles: the calling thread's cached profile, thread numbers, the
+// state machine, the exit clean-up, application finalisation, the heap
+// registry with its locks and archive, and the two cross-thread look-ups of
+// the access classifier (another thread's thread-locals and locals).
+#pragma once
+
+#include <cstdint>
+
+#include "HeapVariables.h"
+#include "array.h"
+#include "red_black_tree.h"
+#include "thread_profile.h"
+
+const thread_profile_t* __PROF_thread_profile_GetProfileInfo(void);
+const thread_profile_t* __PROF_get_thread_profile_or_null(void);
+U32 __PROF_thread_profile_get_thread_id(void);
+U32 __PROF_thread_profile_get_new_thread_id(void);
+void __PROF_thread_profile_SetProfileFinalized(thread_profile_t* profile);
+bool __PROF_is_profile_finalized(const thread_profile_t* profile);
+void __PROF_free_thread_specific_data(void* ptr);
+void __PROF_finalize_all_threads(void);
+
+// Shared construction of a record (used by the thread table).
+thread_profile_t* thread_profile_init(pthread_t ptid, uint32_t tid);
+void init_prof_state(thread_profile_t* thread_info);
+
+// Heap registry.
+void __PROF_thread_profile_init_heap_info(void);
+int __PROF_thread_profile_IsHeapInfoAvailable(void);
+HeapVariables* __PROF_thread_profile_getHeapRegPtr(void);
+RBHeapNodeStruct_t* __PROF_thread_profile_getHeapRegTreePtr_nil(void);
+void __PROF_lock_access_to_HeapRegTreePtr(void);
+void __PROF_unlock_access_to_HeapRegTreePtr(void);
+void __PROF_thread_profile_MoveFreeHeapToArray(heapStruct_t* ptr);
+ArrayStruct_t* __PROF_thread_profile_check_StatHeapArrayPtr_is_locked(void);
+void __PROF_thread_profile_deleteStatHeapArray(void);
+void __PROF_lock_access_to_leak_list(void);
+void __PROF_unlock_access_to_leak_list(void);
+
+// Cross-thread look-ups.
+const GlobalVariable* __PROF_GetTLSGlobalVariable(U64 Addr);
+RemoteAccessInfo_t __PROF_GetRemoteAccessInfo(U64 address);
