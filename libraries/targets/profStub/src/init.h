@@ -10,11 +10,11 @@
 extern "C" {
 #endif
 
-extern const InstrumentationConfig __PROF_TraceInitData;
-extern const char* __PROF_MainBinaryUid;
+PROF_API extern const InstrumentationConfig __PROF_TraceInitData;
+PROF_API extern const char* __PROF_MainBinaryUid;
 /* Tables that reference every hook and every wrapper. */
-extern const ProfilerFunctions __PROF_FORCE_DECLARATION_STUB;
-extern const struct ProfCStdWrappers __PROF_FORCE_DECLARATION_CSTD_WRAPPERS;
+PROF_API extern const ProfilerFunctions __PROF_FORCE_DECLARATION_STUB;
+PROF_API extern const struct ProfCStdWrappers __PROF_FORCE_DECLARATION_CSTD_WRAPPERS;
 
 /* Generated per binary: registers its functions, globals, thread-locals. */
 void __PROF_FNsInitializeFuncStruct(void);

@@ -31,11 +31,11 @@ static_assert(offsetof(InstrumentationConfig, BinaryUid) == 8);
 
 extern "C" {
 
-PROF_API const InstrumentationConfig __PROF_TraceInitData = {
+const InstrumentationConfig __PROF_TraceInitData = {
     PROF_PROFILE_DIR, kBinaryUid, PROF_TRACE_MEM != 0, PROF_TRACE_ALLOCS != 0};
 
 // Writable, and the same string as the configuration's UID.
-PROF_API const char* __PROF_MainBinaryUid = kBinaryUid;
+const char* __PROF_MainBinaryUid = kBinaryUid;
 
 // The note's descriptor points at the configuration's UID pointer; it lives
 // in its own allocated SHT_NOTE section so that the linker puts it into the
@@ -54,7 +54,7 @@ __asm__(
     ".quad __PROF_TraceInitData+8\n"
     ".popsection\n");
 
-PROF_API const ProfilerFunctions __PROF_FORCE_DECLARATION_STUB = {
+const ProfilerFunctions __PROF_FORCE_DECLARATION_STUB = {
     __PROF_FNInitializeFuncStruct,
     __PROF_FNProcessFunctionEntry,
     __PROF_FNProcessFunctionExit,
@@ -81,7 +81,7 @@ PROF_API const ProfilerFunctions __PROF_FORCE_DECLARATION_STUB = {
     __PROF_TRPrintString,
 };
 
-PROF_API const ProfCStdWrappers __PROF_FORCE_DECLARATION_CSTD_WRAPPERS = {
+const ProfCStdWrappers __PROF_FORCE_DECLARATION_CSTD_WRAPPERS = {
     __PROF__Znwm,
     __PROF__Znam,
     __PROF__ZdlPv,
