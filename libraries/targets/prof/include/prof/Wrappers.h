@@ -22,6 +22,8 @@ extern "C" {
 #endif
 
 typedef void (*prof_sighandler_t)(int);
+/* Declared by <signal.h> only with POSIX features enabled. */
+struct sigaction;
 
 /* operator new / new[] / delete / delete[]. */
 PROF_API void* __PROF__Znwm(size_t size);
