@@ -124,18 +124,16 @@ int __PROF_Sigaction(int signum, const struct sigaction* act, struct sigaction* 
   if (act != nullptr) {
     action = *act;
     newAction = &action;
+    // A default or ignore disposition is no handler, whichever field holds
+    // it: libc gets it unchanged and no table entry is written.
+    const bool handler = !isDisposition(reinterpret_cast<void*>(act->sa_handler));
     const bool siginfo = (act->sa_flags & SA_SIGINFO) != 0;
-    if (siginfo && isDisposition(reinterpret_cast<void*>(act->sa_sigaction))) {
-      // A default or ignore disposition in the three-argument field is not
-      // a handler: libc gets it unchanged and no table entry is written.
-      return sigaction(signum, act, oldact);
-    }
-    if (siginfo) {
+    if (siginfo && handler) {
       if (__PROF_SigactionRegister(signum, reinterpret_cast<void*>(act->sa_sigaction), &previousThreeArg) != 0)
         return sigaction(signum, act, oldact);
       previousOneArg = __PROF_SignalGet(signum);
       action.sa_sigaction = __PROF_sigaction_handler_wrapper;
-    } else if (!isDisposition(reinterpret_cast<void*>(act->sa_handler))) {
+    } else if (handler) {
       if (__PROF_SignalRegister(signum, reinterpret_cast<void*>(act->sa_handler), &previousOneArg) != 0)
         return sigaction(signum, act, oldact);
       action.sa_handler = __PROF_signal_handler_wrapper;
@@ -149,11 +147,15 @@ int __PROF_Sigaction(int signum, const struct sigaction* act, struct sigaction* 
 
   const int ret = sigaction(signum, newAction, oldact);
 
-  if (oldact != nullptr) {
-    if ((oldact->sa_flags & SA_SIGINFO) != 0) {
+  // Only a trampoline is translated back into the user's handler; a default
+  // or ignore disposition (also one whose flags still carry SA_SIGINFO) and
+  // a handler installed outside the wrappers are reported as libc has them.
+  if (ret == 0 && oldact != nullptr) {
+    const void* installed = reinterpret_cast<void*>(oldact->sa_handler);
+    if (installed == reinterpret_cast<void*>(__PROF_sigaction_handler_wrapper)) {
       oldact->sa_sigaction = reinterpret_cast<void (*)(int, siginfo_t*, void*)>(
           act != nullptr ? previousThreeArg : __PROF_SigactionGet(signum));
-    } else if (!isDisposition(reinterpret_cast<void*>(oldact->sa_handler))) {
+    } else if (installed == reinterpret_cast<void*>(__PROF_signal_handler_wrapper)) {
       oldact->sa_handler =
           reinterpret_cast<prof_sighandler_t>(act != nullptr ? previousOneArg : __PROF_SignalGet(signum));
     }

@@ -3,6 +3,7 @@
 // user code, so creation records and trace file names agree. The thread
 // library does the real work; its results are passed back unchanged. The
 // table lock is never held across a call of the thread library.
+#include <errno.h>
 #include <pthread.h>
 
 #include <atomic>
@@ -126,5 +127,8 @@ void __PROF_handle_pthread_setname_np(pthread_t thread, const char* name) {
 
 int __PROF_pthread_setname_np(pthread_t thread, const char* name) {
   __PROF_handle_pthread_setname_np(thread, name);
+  // The thread library takes the name's length unchecked; a null name is
+  // refused here instead of ending the process.
+  if (name == nullptr) return EINVAL;
   return pthread_setname_np(thread, name);
 }
