@@ -1,7 +1,9 @@
 // Finalisation of one thread (from its exit clean-up) and of the process
 // (the exit handler, which runs at most once even when several threads
-// call exit at the same moment).
+// call exit at the same moment, and which no exiting thread outruns).
 #include "finalize.h"
+
+#include <unistd.h>
 
 #include <atomic>
 
@@ -23,6 +25,13 @@ void __PROF_FinalizeInstrumentation(GProfilerState_t* gProf) {
   __PROF_thread_profile_SetProfileFinalized(gProf->ThreadProfile);
 }
 
+namespace {
+
+// Set once the process-exit finalisation has finished its work.
+std::atomic<bool> finalizationDone{false};
+
+}  // namespace
+
 void __PROF_FinalizeInstrumentationAll(void) {
   // Exchanged atomically: two threads calling exit together run it once.
   static std::atomic<bool> called{false};
@@ -36,6 +45,17 @@ void __PROF_FinalizeInstrumentationAll(void) {
   }
   __PROF_finalize_all_threads();
   __PROF_thread_profile_deleteStatHeapArray();
+  finalizationDone.store(true, std::memory_order_release);
+}
+
+void __PROF_AwaitFinalizeInstrumentationAll(void) {
+  // Registered just before the handler above, so it runs right after it in
+  // exit's order. When two threads call exit together, each runs some of
+  // the handlers and the first to run out of them ends the process; the
+  // one that gets here waits until the other has finished the traces. The
+  // handler above has always been taken by then (handlers run in reverse
+  // order of registration), so the wait ends.
+  while (!finalizationDone.load(std::memory_order_acquire)) usleep(100);
 }
 
 void __PROF_deleteStatHeapArray(ArrayStruct_t** stat_heap_array_ptr) {

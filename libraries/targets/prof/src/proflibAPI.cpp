@@ -103,6 +103,9 @@ void __PROF_PerExecutionInit(char** argv, int argc, const char* MainBinaryUid,
   __PROF_GlobalVariablesMappingFd = __PROF_open(__PROF_execDirectory, "globalVariableMapping", "w");
   __PROF_BinariesFd = __PROF_open(__PROF_execDirectory, "binaries", "wb");
 
+  // The waiter first, so that it runs after the finalisation (exit runs its
+  // handlers in reverse order of registration).
+  atexit(__PROF_AwaitFinalizeInstrumentationAll);
   atexit(__PROF_FinalizeInstrumentationAll);
   resumeThreadsToResume();
 }

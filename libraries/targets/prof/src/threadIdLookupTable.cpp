@@ -71,6 +71,7 @@ thread_profile_t* __PROF_get_or_create_ThreadInfo_from_PTID(pthread_t ptid, bool
     // A finished, never joined thread left this handle: the caller takes
     // the record over with a new number and a new profiler state.
     existing->thread_id = __PROF_thread_profile_get_new_thread_id();
+    __PROF_thread_profile_release_state(existing);
     init_prof_state(existing);
     existing->thread_state = THREAD_STATE_INITIALIZING;
     existing->initializer_active = false;
@@ -90,6 +91,9 @@ void __PROF_define_PTID_to_ThreadInfo_mapping(pthread_t ptid, uint32_t tid) {
   // thread: the entry stays, its record is re-initialised in place.
   auto* existing = static_cast<thread_profile_t*>(node->info);
   thread_profile_t* fresh = thread_profile_init(ptid, tid);
+  // The earlier thread is gone; a state its record still holds (one made
+  // by a join or naming look-up) would otherwise be lost.
+  __PROF_thread_profile_release_state(existing);
   existing->pthread_id = fresh->pthread_id;
   existing->thread_id = fresh->thread_id;
   existing->prof_state = fresh->prof_state;
@@ -103,8 +107,15 @@ void __PROF_define_PTID_to_ThreadInfo_mapping(pthread_t ptid, uint32_t tid) {
 
 void __PROF_remove_PTID_to_ThreadInfo_mapping(pthread_t ptid, uint32_t tid) {
   OrderedSet_node_t* node = OrderedSetExactQuery(threadID_red_black_tree, ptid);
-  if (node != nullptr && static_cast<thread_profile_t*>(node->info)->thread_id == tid)
-    delete_lookup(node);
+  if (node == nullptr) return;
+  auto* profile = static_cast<thread_profile_t*>(node->info);
+  if (profile->thread_id != tid) return;
+  // The joined thread is gone. Its state is normally released by its exit
+  // clean-up; one made by a look-up for a thread that never called in, or
+  // left behind by a thread that ended while the application was
+  // finishing, goes with the record.
+  __PROF_thread_profile_release_state(profile);
+  delete_lookup(node);
 }
 
 uint32_t __PROF_get_number_of_profiles(void) { return capacity; }

@@ -219,8 +219,19 @@ void __PROF_free_thread_specific_data(void* ptr) {
   // released only under that lock.
   LookupTreeGuard lock;
   if (finalizing_application.load() != 0) return;
+  __PROF_thread_profile_release_state(profile);
+}
+
+void __PROF_thread_profile_release_state(thread_profile_t* profile) {
   GProfilerState_t* state = profile->prof_state;
   if (state == nullptr) return;
+  profile->prof_state = nullptr;
+  // Normally the thread's finalisation has emptied the state already; a
+  // state left behind (a record made by a look-up, a thread that ended
+  // while the application was finishing) may still hold frames, pools and
+  // a printer.
+  while (state->FramePtr != nullptr) __PROF_GProfilerState_popFrame(state);
+  __PROF_GProfilerState_destruct(state);
   pthread_mutex_destroy(&state->Stackframes_mutex);
   pthread_mutex_destroy(&state->FramePtr_mutex);
   if (state->TLSTreePtr != nullptr) {
@@ -228,7 +239,6 @@ void __PROF_free_thread_specific_data(void* ptr) {
     free(state->TLSTreePtr);
   }
   free(state);
-  profile->prof_state = nullptr;
 }
 
 void __PROF_finalize_all_threads(void) {

@@ -19,10 +19,19 @@ void __PROF_thread_profile_SetProfileFinalized(thread_profile_t* profile);
 bool __PROF_is_profile_finalized(const thread_profile_t* profile);
 void __PROF_free_thread_specific_data(void* ptr);
 void __PROF_finalize_all_threads(void);
+// Exit handler registered just ahead of __PROF_FinalizeInstrumentationAll
+// (defined with it): returns once that handler has finished, so that a
+// second thread calling exit cannot end the process while the traces are
+// still being finished.
+void __PROF_AwaitFinalizeInstrumentationAll(void);
 
 // Shared construction of a record (used by the thread table).
 thread_profile_t* thread_profile_init(pthread_t ptid, uint32_t tid);
 void init_prof_state(thread_profile_t* thread_info);
+// Frees the record's profiler state, if any, and clears the pointer. The
+// thread the state belonged to must be gone or finalised, and the caller
+// holds the table lock (remote look-ups read states under it).
+void __PROF_thread_profile_release_state(thread_profile_t* profile);
 
 // Heap registry.
 void __PROF_thread_profile_init_heap_info(void);
