@@ -110,12 +110,15 @@ void* __PROF_Realloc(void* ptr, size_t new_size) {
     if (block != nullptr) reportAllocation(block, 0);
     return block;
   }
-  // The old address only names the block to move; it is never read.
-  const uintptr_t oldAddress = reinterpret_cast<uintptr_t>(ptr);
   void* block = realloc(ptr, new_size);
+  // The old address only names the registered block to move; it is never
+  // dereferenced, so its use after realloc is sound.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuse-after-free"
   if (block != nullptr)
-    __PROF_LSReallocHeapInfo(reinterpret_cast<const U8*>(oldAddress), static_cast<const U8*>(block), new_size,
+    __PROF_LSReallocHeapInfo(static_cast<const U8*>(ptr), static_cast<const U8*>(block), new_size,
                              allocatingFunction());
+#pragma GCC diagnostic pop
   return block;
 }
 
