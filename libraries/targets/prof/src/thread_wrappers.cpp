@@ -31,8 +31,10 @@ struct task_argv_t {
 };
 
 void __PROF_wait_until_definition_done(const task_argv_t* argv) {
-  while (!argv->is_mapping_defined.load()) {
-  }
+  // Spins without sleeping: the creator defines the profile right after
+  // pthread_create returns. The pause hint keeps the spin cheap for the
+  // sibling hardware thread.
+  while (!argv->is_mapping_defined.load()) __builtin_ia32_pause();
 }
 
 void __PROF_signal_definition_done(task_argv_t* argv) { argv->is_mapping_defined.exchange(true); }
