@@ -147,6 +147,44 @@ RBNodeStruct_t* __PROF_VFrame_getDynamicLocal(VFrame_t* Frame, uint32_t Uid) {
   return static_cast<RBNodeStruct_t*>(__PROF_TableGetElem(Frame->dynamic_table, &probe));
 }
 
+namespace {
+
+// Puts every node of the subtree except `skip` back into tree. Children are
+// read before a node is relinked, so the old links may be overwritten.
+void reinsertAllBut(RBTreeStruct_t* tree, RBNodeStruct_t* node, const RBNodeStruct_t* skip) {
+  if (node == nullptr) return;
+  RBNodeStruct_t* left = node->left;
+  RBNodeStruct_t* right = node->right;
+  if (node != skip) {
+    node->left = nullptr;
+    node->right = nullptr;
+    node->color = red;
+    __PROF_InsertInRBTree(tree, node, false);
+  }
+  reinsertAllBut(tree, left, skip);
+  reinsertAllBut(tree, right, skip);
+}
+
+// A node initialised again keeps its identity, but its old links must not
+// follow it into its new tree: they point into the tree of an earlier
+// scope and would join the two, or close a cycle. While an open scope of
+// the frame still holds the node, the node leaves that scope's tree first,
+// so that no tree holds it at a place that no longer matches its bytes.
+void releaseReusedNode(VFrame_t* Frame, RBNodeStruct_t* node) {
+  for (VScope_t* scope = Frame->inner; scope != nullptr; scope = scope->prev) {
+    if (__PROF_RBFind(scope->tree.root, node->start) != node) continue;
+    RBNodeStruct_t* root = scope->tree.root;
+    __PROF_InitRBTree(&scope->tree);
+    reinsertAllBut(&scope->tree, root, node);
+    break;  // a node stands in one tree at most
+  }
+  node->left = nullptr;
+  node->right = nullptr;
+  node->color = red;
+}
+
+}  // namespace
+
 // Called with the owner's FramePtr_mutex held: remote look-ups walk the
 // scope trees and read the frame range under it.
 void __PROF_VFrame_allocateDynamicLocal(VFrame_t* Frame, uint32_t Uid, uint64_t Address, uint64_t Size) {
@@ -160,6 +198,8 @@ void __PROF_VFrame_allocateDynamicLocal(VFrame_t* Frame, uint32_t Uid, uint64_t 
   if (node == nullptr) {
     node = __PROF_RBElemCreate(Uid, 0, 0);
     __PROF_TableAdd(Frame->dynamic_table, node);
+  } else {
+    releaseReusedNode(Frame, node);
   }
   node->start = Address;
   node->end = Address + Size - 1;
