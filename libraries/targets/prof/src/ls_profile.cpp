@@ -326,8 +326,9 @@ void __PROF_ldstMemAccess(GlobalVariables* GlobalVars, GProfilerState_t* profSta
     return;
   }
 
-  if (const GlobalVariable* V = __PROF_GetTLSGlobalVariable(adr)) {
-    __PROF_TRGlobalAccess(printer, V->unique_id, adr - V->start);
+  GlobalVariable tlsVariable;
+  if (__PROF_GetTLSGlobalVariableCopy(adr, &tlsVariable)) {
+    __PROF_TRGlobalAccess(printer, tlsVariable.unique_id, adr - tlsVariable.start);
     return;
   }
 

@@ -300,6 +300,15 @@ const GlobalVariable* __PROF_GetTLSGlobalVariable(U64 Addr) {
   return info.TLSGlobal;
 }
 
+bool __PROF_GetTLSGlobalVariableCopy(U64 Addr, GlobalVariable* out) {
+  TLSInfo info{nullptr, Addr};
+  LookupTreeGuard lock;
+  __PROF_preorder_callback(__PROF_findThreadContainingTLS, &info);
+  if (info.TLSGlobal == nullptr) return false;
+  *out = *info.TLSGlobal;
+  return true;
+}
+
 RemoteAccessInfo_t __PROF_GetRemoteAccessInfo(U64 address) {
   RemoteAccessInfo_t result{};
   const uint32_t self = __PROF_thread_profile_GetProfileInfo()->thread_id;

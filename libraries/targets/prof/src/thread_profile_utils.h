@@ -47,5 +47,9 @@ void __PROF_lock_access_to_leak_list(void);
 void __PROF_unlock_access_to_leak_list(void);
 
 // Cross-thread look-ups.
+// The node may belong to a thread that ends as soon as the table lock is
+// released; readers that need its fields use the copying variant, which
+// reads them under the lock.
 const GlobalVariable* __PROF_GetTLSGlobalVariable(U64 Addr);
+[[nodiscard]] bool __PROF_GetTLSGlobalVariableCopy(U64 Addr, GlobalVariable* out);
 RemoteAccessInfo_t __PROF_GetRemoteAccessInfo(U64 address);
