@@ -9,6 +9,11 @@
 #include <filesystem>
 #include <string>
 
+// The exhaustion test needs malloc to answer null, also under the
+// sanitizers (which would otherwise stop the process themselves).
+extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+extern "C" const char* __tsan_default_options() { return "allocator_may_return_null=1"; }
+
 namespace {
 
 class RunDirectoryTest : public ::testing::Test {
