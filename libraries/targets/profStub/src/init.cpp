@@ -7,13 +7,17 @@
 
 extern "C" {
 
-__attribute__((constructor(101))) void __PROF_sharedLibraryInit(int argc, char** argv) {
+void __PROF_sharedLibraryInit(int argc, char** argv) {
   __PROF_PerSharedObjectInit(argc, argv, __PROF_MainBinaryUid, &__PROF_TraceInitData, __PROF_FNsInitializeFuncStruct,
                              __PROF_LSInitGlobalInfos, __PROF_LSInitTLSs);
 }
 
-// Runs after the runtime's start-up and before main.
+}  // extern "C"
+
+// The two entries are placed by explicit priority sections, which the
+// linker sorts ahead of every unprioritised initialiser; the loader calls
+// them with (argc, argv, envp).
+__attribute__((used, section(".init_array.00101"))) static void (*const sharedLibraryInitEntry)(int, char**) =
+    __PROF_sharedLibraryInit;
 __attribute__((used, section(".init_array.00102"))) static void (*const nuqSetMaxStackSizeEntry)(void) =
     nuqSetMaxStackSize;
-
-}  // extern "C"
