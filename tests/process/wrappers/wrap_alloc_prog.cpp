@@ -17,7 +17,7 @@
 #include "init.h"
 #include "instrumented.h"
 
-using testprog::report;
+using instrumented::report;
 
 namespace {
 
@@ -42,10 +42,10 @@ void reallocations() {
   void* failed = __PROF_Realloc(b, gHuge);
   printf("huge %s\n", failed == nullptr ? "null" : "granted");
   b[31] = 1;                                   // still ours after the failure
-  __PROF_LSVariable(testprog::bytes(b + 31));  // and still registered
+  __PROF_LSVariable(instrumented::bytes(b + 31));  // and still registered
   void* zero = __PROF_Realloc(b, 0);
   report("zero", zero);
-  __PROF_LSVariable(testprog::bytes(b));  // a released block is no heap block
+  __PROF_LSVariable(instrumented::bytes(b));  // a released block is no heap block
 }
 
 void releasesOfNull() {
@@ -134,7 +134,7 @@ void semaphores() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  testprog::startMain(testprog::addressOf(&main));
+  instrumented::startMain(instrumented::addressOf(&main));
   const std::string scenario = argc > 1 ? argv[1] : "";
   if (scenario == "sizes") sizes();
   if (scenario == "realloc") reallocations();
@@ -153,7 +153,7 @@ int main(int argc, char** argv) {
 
 // The generated part of the stub: main only, no globals.
 extern "C" void __PROF_FNsInitializeFuncStruct(void) {
-  __PROF_FNInitializeFuncStruct(200, testprog::addressOf(&main), "app_0");
+  __PROF_FNInitializeFuncStruct(200, instrumented::addressOf(&main), "app_0");
 }
 extern "C" void __PROF_LSInitGlobalInfos(FILE*, const char*) {}
 extern "C" void __PROF_LSInitTLSs(FILE*, const char*) {}

@@ -11,8 +11,8 @@
 #include "init.h"
 #include "instrumented.h"
 
-using testprog::addressOf;
-using testprog::bytes;
+using instrumented::addressOf;
+using instrumented::bytes;
 
 int gFlag;  // global 1
 
@@ -124,14 +124,14 @@ void suspendedHandlers() {
   struct sigaction action = infoAction(hookedInfo);
   __PROF_Sigaction(SIGUSR2, &action, nullptr);
   void* before = __PROF_Malloc(8);
-  testprog::report("before", before);
+  instrumented::report("before", before);
   instrumentedRaise(SIGUSR1);
   printf("handler suspended %d\n", static_cast<int>(gSuspendedInHandler));
   gSuspendedInHandler = -1;
   instrumentedRaise(SIGUSR2);
   printf("info handler suspended %d\n", static_cast<int>(gSuspendedInHandler));
   void* after = __PROF_Malloc(8);  // the next id: the handlers took none
-  testprog::report("after", after);
+  instrumented::report("after", after);
   __PROF_TRPrintU64(static_cast<U64>(gRuns));  // tracing runs again
   __PROF_Free(before);
   __PROF_Free(after);
@@ -155,7 +155,7 @@ void realtimeMaximum() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  testprog::startMain(addressOf(&main));
+  instrumented::startMain(addressOf(&main));
   const std::string scenario = argc > 1 ? argv[1] : "";
   if (scenario == "previous") previousHandlers();
   if (scenario == "suspended") suspendedHandlers();

@@ -9,13 +9,13 @@
 #include "init.h"
 #include "instrumented.h"
 
-using testprog::addressOf;
+using instrumented::addressOf;
 
 HlsStream* gStream;  // global 1: the stream handle variable
 uint32_t gValue;     // global 2
 
 int main() {
-  testprog::startMain(addressOf(&main));
+  instrumented::startMain(addressOf(&main));
   gStream = nuq_hls_stream_create("hls::stream<unsigned int>::stream()", 0);
 
   for (uint32_t v = 1; v <= 3; ++v) {
@@ -23,7 +23,7 @@ int main() {
     __PROF_nuq_hls_stream_blocking_write(&gStream, &gValue, sizeof gValue);
   }
   auto* heapValue = static_cast<uint32_t*>(__PROF_Malloc(sizeof(uint32_t)));
-  testprog::report("heap", heapValue);
+  instrumented::report("heap", heapValue);
   *heapValue = 4;
   __PROF_nuq_hls_stream_blocking_write(&gStream, heapValue, sizeof *heapValue);
 

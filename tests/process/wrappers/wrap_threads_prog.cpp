@@ -15,8 +15,8 @@
 #include "init.h"
 #include "instrumented.h"
 
-using testprog::addressOf;
-using testprog::bytes;
+using instrumented::addressOf;
+using instrumented::bytes;
 
 pthread_t gHandles[4];  // global 1
 int gShared;            // global 2
@@ -121,7 +121,7 @@ void suspended() {
 
 void refusedFork() {
   sem_init(&gStarted, 0, 0);
-  testprog::report("block", __PROF_Malloc(16));
+  instrumented::report("block", __PROF_Malloc(16));
   __PROF_pthread_create(&gHandles[0], nullptr, blockedWorker, nullptr);
   sem_wait(&gStarted);
   fflush(stdout);
@@ -132,7 +132,7 @@ void refusedFork() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  testprog::startMain(addressOf(&main));
+  instrumented::startMain(addressOf(&main));
   const std::string scenario = argc > 1 ? argv[1] : "";
   if (scenario == "create-join") createJoin();
   if (scenario == "failed") failedCalls();
