@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "thread_wrappers.h"
+
 #include "bufferedPrinter.h"
 #include "commonProfInclude/TracingConstants.h"
 #include "globals.h"
