@@ -20,6 +20,7 @@
 #include <cstdio>
 
 #include "commonProfInclude/common.h"
+#include "utils.h"
 
 // Size of the compressed-output area; compressed bytes are written in chunks
 // of exactly this size until the stream is finished.
@@ -165,15 +166,7 @@ inline bufPrintStatus_t __PROF_PRINT_SLEB128(bufferedPrinterStruct_t* printer, i
 }
 
 // Holds a printer's mutex for one record or one close.
-class [[nodiscard]] PrinterLock {
+class [[nodiscard]] PrinterLock : MutexGuard {
  public:
-  explicit PrinterLock(bufferedPrinterStruct_t* printer) : mutex_(&printer->mutex) {
-    pthread_mutex_lock(mutex_);
-  }
-  ~PrinterLock() { pthread_mutex_unlock(mutex_); }
-  PrinterLock(const PrinterLock&) = delete;
-  PrinterLock& operator=(const PrinterLock&) = delete;
-
- private:
-  pthread_mutex_t* mutex_;
+  explicit PrinterLock(bufferedPrinterStruct_t* printer) : MutexGuard(&printer->mutex) {}
 };

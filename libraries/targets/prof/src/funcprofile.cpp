@@ -93,11 +93,6 @@ void __PROF_FNInitializeFuncStruct(uint32_t StaticId, uint64_t Address, const ch
 
 namespace {
 
-// The calling thread's profiler state (creating the profile on first use).
-inline GProfilerState_t* stateOfCallingThread() {
-  return __PROF_thread_profile_GetProfileInfo()->prof_state;
-}
-
 // A function looked up before any binary registered one still needs a
 // record: the catch-all of an empty table answers.
 inline const Function* findFunction(uint64_t address) {
@@ -147,7 +142,7 @@ uint32_t __PROF_FNProcessFunctionStart(uint64_t fnAddress, uint64_t frameAddress
 
 void __PROF_FNProcessFunctionEntry(uint8_t EmitTraceRecord, uint64_t fnAddress, uint32_t caller) {
   if (traceSuspendedOnThisThread()) return;
-  GProfilerState_t* state = stateOfCallingThread();
+  GProfilerState_t* state = __PROF_stateOfCallingThread();
   if (state == nullptr) return;
   enterFunction(state, EmitTraceRecord, fnAddress, caller);
 }
@@ -156,7 +151,7 @@ void __PROF_FNProcessFunctionEntry(uint8_t EmitTraceRecord, uint64_t fnAddress, 
 // nothing and write nothing.
 void __PROF_FNProcessFunctionExit(void) {
   if (traceSuspendedOnThisThread()) return;
-  GProfilerState_t* state = stateOfCallingThread();
+  GProfilerState_t* state = __PROF_stateOfCallingThread();
   if (state == nullptr || state->FramePtr == nullptr) return;
   __PROF_GProfilerState_popFrame(state);
   if (state->TraceBuffPrinterPtr != nullptr) __PROF_TRFunctionExit(state->TraceBuffPrinterPtr);
@@ -164,7 +159,7 @@ void __PROF_FNProcessFunctionExit(void) {
 
 void __PROF_FNProcessFunctionExitWithReturnValue(uint64_t returnValue) {
   if (traceSuspendedOnThisThread()) return;
-  GProfilerState_t* state = stateOfCallingThread();
+  GProfilerState_t* state = __PROF_stateOfCallingThread();
   if (state == nullptr || state->FramePtr == nullptr) return;
   __PROF_GProfilerState_popFrame(state);
   if (state->TraceBuffPrinterPtr != nullptr)
@@ -173,7 +168,7 @@ void __PROF_FNProcessFunctionExitWithReturnValue(uint64_t returnValue) {
 
 void __PROF_UpdateRetBBCount(void) {
   if (traceSuspendedOnThisThread()) return;
-  GProfilerState_t* state = stateOfCallingThread();
+  GProfilerState_t* state = __PROF_stateOfCallingThread();
   if (state == nullptr || state->FramePtr == nullptr || !state->FramePtr->isCalledFromLibrary) return;
   __PROF_GProfilerState_popFrame(state);
   if (state->TraceBuffPrinterPtr != nullptr) __PROF_TRFunctionExit(state->TraceBuffPrinterPtr);
@@ -181,7 +176,7 @@ void __PROF_UpdateRetBBCount(void) {
 
 void __PROF_FNProcessFunctionUnwind(uint32_t FrameId, uint32_t UnwindLoc) {
   if (traceSuspendedOnThisThread()) return;
-  GProfilerState_t* state = stateOfCallingThread();
+  GProfilerState_t* state = __PROF_stateOfCallingThread();
   if (state == nullptr) return;
   bufferedPrinterStruct_t* printer = state->TraceBuffPrinterPtr;
   if (state->FramePtr == nullptr)
@@ -197,15 +192,15 @@ void __PROF_FNProcessFunctionUnwind(uint32_t FrameId, uint32_t UnwindLoc) {
 
 void __PROF_TRBasicBlockEntry(uint32_t ID) {
   if (traceSuspendedOnThisThread()) return;
-  GProfilerState_t* state = stateOfCallingThread();
+  GProfilerState_t* state = __PROF_stateOfCallingThread();
   if (state == nullptr || state->TraceBuffPrinterPtr == nullptr) return;
   bufferedPrinterStruct_t* printer = state->TraceBuffPrinterPtr;
-  MutexGuard lock(&printer->mutex);
+  PrinterLock lock(printer);
   __PROF_PRINT_ULEB128(printer, 2 * static_cast<U64>(ID) + 1);
 }
 
 uint32_t __PROF_getCalleeUID(void) {
-  const GProfilerState_t* state = stateOfCallingThread();
+  const GProfilerState_t* state = __PROF_stateOfCallingThread();
   if (state == nullptr || state->CurrFuncPtr == nullptr) return 0;
   return state->CurrFuncPtr->Id;
 }

@@ -15,6 +15,7 @@
 #include <cstdio>
 
 #include "prof/proflibAPI.h"
+#include "utils.h"
 
 struct Functions;
 typedef struct GlobalVariables_s GlobalVariables;
@@ -41,18 +42,6 @@ extern GlobalVariables* __PROF_GlobVarTreePtr;
 // is never held together with another lock.
 extern uint64_t __PROF_HeapUID;
 extern pthread_mutex_t __PROF_HeapUIDMutex;
-
-// RAII guard over the runtime's plain pthread mutexes.
-class MutexGuard {
- public:
-  explicit MutexGuard(pthread_mutex_t* m) : m_(m) { pthread_mutex_lock(m_); }
-  ~MutexGuard() { pthread_mutex_unlock(m_); }
-  MutexGuard(const MutexGuard&) = delete;
-  MutexGuard& operator=(const MutexGuard&) = delete;
-
- private:
-  pthread_mutex_t* m_;
-};
 
 // True when memory-access records are written (the trace-mode switch).
 inline bool __PROF_traceMemoryAccesses() { return __PROF_Configuration.TraceMemoryAccesses == 1; }

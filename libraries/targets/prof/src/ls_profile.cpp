@@ -26,10 +26,6 @@ namespace {
 // registrations with index 1 and index staticLocals.
 thread_local Locals* partialTree = nullptr;
 
-inline GProfilerState_t* stateOfCallingThread() {
-  return __PROF_thread_profile_GetProfileInfo()->prof_state;
-}
-
 // End of a closed interval of Size bytes; a zero-byte local occupies one.
 inline uint64_t closedEnd(uint64_t start, uint64_t size) { return size == 0 ? start : start + size - 1; }
 
@@ -67,7 +63,7 @@ void __PROF_LSInitGlobalInfo(uint32_t Uid, U64 Address, U64 Size, FILE* WriteTo,
 
 void __PROF_LSInitTLS(uint32_t Uid, U64 Address, U64 Size, FILE* WriteTo, const char* BinaryUid) {
   if (traceSuspendedOnThisThread()) return;
-  GProfilerState_t* state = stateOfCallingThread();
+  GProfilerState_t* state = __PROF_stateOfCallingThread();
   if (state == nullptr) return;
   if (state->TLSTreePtr == nullptr) {
     state->TLSTreePtr = __PROF_GlobalVariables_new();
@@ -80,7 +76,7 @@ void __PROF_LSInitTLS(uint32_t Uid, U64 Address, U64 Size, FILE* WriteTo, const 
 
 void __PROF_LSInitLocalInfo(U32 staticLocals, U32 index, uint32_t UID, U64 loc_address, U64 loc_size) {
   if (traceSuspendedOnThisThread()) return;
-  GProfilerState_t* state = stateOfCallingThread();
+  GProfilerState_t* state = __PROF_stateOfCallingThread();
   if (state == nullptr) return;
   const Function* F = state->CurrFuncPtr;
   VFrame_t* frame = state->FramePtr;
@@ -114,7 +110,7 @@ namespace {
 
 void openScope() {
   if (traceSuspendedOnThisThread()) return;
-  GProfilerState_t* state = stateOfCallingThread();
+  GProfilerState_t* state = __PROF_stateOfCallingThread();
   if (state == nullptr || state->FramePtr == nullptr) return;
   VScope_t* scope = __PROF_GProfilerState_allocate_scope(state);
   MutexGuard lock(&state->FramePtr_mutex);
@@ -129,7 +125,7 @@ void __PROF_LSInitByvalScope(void) { openScope(); }
 
 void __PROF_LSStackRestore(void) {
   if (traceSuspendedOnThisThread()) return;
-  GProfilerState_t* state = stateOfCallingThread();
+  GProfilerState_t* state = __PROF_stateOfCallingThread();
   if (state == nullptr || state->FramePtr == nullptr || state->FramePtr->inner == nullptr) return;
   VScope_t* scope;
   {
@@ -229,7 +225,7 @@ void registerDynamicLocal(GProfilerState_t* state, uint32_t uid, U64 address, U6
 
 void __PROF_LSInitVla(uint32_t uid, U64 address, U64 size) {
   if (traceSuspendedOnThisThread()) return;
-  GProfilerState_t* state = stateOfCallingThread();
+  GProfilerState_t* state = __PROF_stateOfCallingThread();
   if (state == nullptr) return;
   if (size != 0) registerDynamicLocal(state, uid, address, size);
   if (state->TraceBuffPrinterPtr != nullptr) __PROF_TRFunctionVlaInit(state->TraceBuffPrinterPtr, size);
@@ -237,7 +233,7 @@ void __PROF_LSInitVla(uint32_t uid, U64 address, U64 size) {
 
 void __PROF_LSInitByval(uint32_t UID, U64 Address, U64 Size) {
   if (traceSuspendedOnThisThread()) return;
-  GProfilerState_t* state = stateOfCallingThread();
+  GProfilerState_t* state = __PROF_stateOfCallingThread();
   if (state == nullptr) return;
   registerDynamicLocal(state, UID, Address, Size);
 }
@@ -346,7 +342,7 @@ namespace {
 // The calling thread's state when memory accesses are traced, else null.
 inline GProfilerState_t* stateForAccess() {
   if (traceSuspendedOnThisThread()) return nullptr;
-  GProfilerState_t* state = stateOfCallingThread();
+  GProfilerState_t* state = __PROF_stateOfCallingThread();
   if (state == nullptr || state->TraceBuffPrinterPtr == nullptr || !__PROF_traceMemoryAccesses()) return nullptr;
   return state;
 }
@@ -363,7 +359,7 @@ void __PROF_LSBlock(const U8* adr, U64 size) {
   if (state == nullptr) return;
   __PROF_ldstMemAccess(__PROF_GlobVarTreePtr, state, reinterpret_cast<U64>(adr));
   bufferedPrinterStruct_t* printer = state->TraceBuffPrinterPtr;
-  MutexGuard lock(&printer->mutex);
+  PrinterLock lock(printer);
   __PROF_PRINT_ULEB128(printer, size);
 }
 
@@ -377,7 +373,7 @@ namespace {
 
 // The calling thread's state when heap operations are traced, else null.
 inline GProfilerState_t* stateForHeap() {
-  GProfilerState_t* state = stateOfCallingThread();
+  GProfilerState_t* state = __PROF_stateOfCallingThread();
   if (state == nullptr || !__PROF_traceMemoryAllocation()) return nullptr;
   return state;
 }

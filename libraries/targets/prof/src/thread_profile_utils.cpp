@@ -168,6 +168,11 @@ const thread_profile_t* __PROF_thread_profile_GetProfileInfo(void) {
 
 const thread_profile_t* __PROF_get_thread_profile_or_null(void) { return current_thread_profile; }
 
+bufferedPrinterStruct_t* __PROF_printerOfCallingThread(void) {
+  const GProfilerState_t* state = __PROF_stateOfCallingThread();
+  return state == nullptr ? nullptr : state->TraceBuffPrinterPtr;
+}
+
 U32 __PROF_thread_profile_get_thread_id(void) {
   return __PROF_thread_profile_GetProfileInfo()->thread_id;
 }

@@ -11,6 +11,9 @@
 #include "red_black_tree.h"
 #include "thread_profile.h"
 
+struct bufferedPrinterStruct_s;
+typedef struct bufferedPrinterStruct_s bufferedPrinterStruct_t;
+
 const thread_profile_t* __PROF_thread_profile_GetProfileInfo(void);
 const thread_profile_t* __PROF_get_thread_profile_or_null(void);
 U32 __PROF_thread_profile_get_thread_id(void);
@@ -53,3 +56,11 @@ void __PROF_unlock_access_to_leak_list(void);
 const GlobalVariable* __PROF_GetTLSGlobalVariable(U64 Addr);
 [[nodiscard]] bool __PROF_GetTLSGlobalVariableCopy(U64 Addr, GlobalVariable* out);
 RemoteAccessInfo_t __PROF_GetRemoteAccessInfo(U64 address);
+
+// The calling thread's profiler state (its profile is made on first use);
+// null after the thread's exit clean-up released it.
+inline GProfilerState_t* __PROF_stateOfCallingThread() { return __PROF_thread_profile_GetProfileInfo()->prof_state; }
+
+// The calling thread's trace printer, or null when it has none (not yet
+// opened, or already finished).
+bufferedPrinterStruct_t* __PROF_printerOfCallingThread(void);

@@ -41,11 +41,6 @@ void __PROF_wait_until_definition_done(const task_argv_t* argv) {
 
 void __PROF_signal_definition_done(task_argv_t* argv) { argv->is_mapping_defined.exchange(true); }
 
-bufferedPrinterStruct_t* printerOfCallingThread() {
-  const GProfilerState_t* state = __PROF_thread_profile_GetProfileInfo()->prof_state;
-  return state == nullptr ? nullptr : state->TraceBuffPrinterPtr;
-}
-
 U32 threadNumberOf(pthread_t thread) {
   LookupTreeGuard lock;
   return __PROF_get_or_create_ThreadInfo_from_PTID(thread, false)->thread_id;
@@ -85,7 +80,7 @@ int __PROF_handle_pthread_create(pthread_t* newthread, const pthread_attr_t* att
     __PROF_define_PTID_to_ThreadInfo_mapping(ptid, number);
   }
   __PROF_signal_definition_done(task);
-  if (bufferedPrinterStruct_t* printer = printerOfCallingThread()) __PROF_TRPthreadCreate(printer, number);
+  if (bufferedPrinterStruct_t* printer = __PROF_printerOfCallingThread()) __PROF_TRPthreadCreate(printer, number);
   if (newthread != nullptr) *newthread = ptid;
   return 0;
 }
@@ -105,7 +100,7 @@ int __PROF_handle_pthread_join(pthread_t thread, void** retval) {
     LookupTreeGuard lock;
     __PROF_remove_PTID_to_ThreadInfo_mapping(thread, number);
   }
-  if (bufferedPrinterStruct_t* printer = printerOfCallingThread()) __PROF_TRPthreadJoin(printer, number);
+  if (bufferedPrinterStruct_t* printer = __PROF_printerOfCallingThread()) __PROF_TRPthreadJoin(printer, number);
   return 0;
 }
 
@@ -113,17 +108,17 @@ int __PROF_pthread_join(pthread_t thread, void** retval) { return __PROF_handle_
 
 void __PROF_handle_pthread_setname_np(pthread_t thread, const char* name) {
   if (traceSuspendedOnThisThread()) return;
-  bufferedPrinterStruct_t* printer = printerOfCallingThread();
+  bufferedPrinterStruct_t* printer = __PROF_printerOfCallingThread();
   if (name == nullptr) {
     if (printer == nullptr) return;
-    MutexGuard lock(&printer->mutex);
+    PrinterLock lock(printer);
     __PROF_PRINT_ULEB128(printer, ThreadId_Invalid_);
     return;
   }
   const U32 number = threadNumberOf(thread);
   const size_t length = strlen(name);
   if (printer == nullptr) return;
-  MutexGuard lock(&printer->mutex);
+  PrinterLock lock(printer);
   __PROF_PRINT_ULEB128(printer, number);
   __PROF_PRINT_ULEB128(printer, length);
   __PROF_print_array(printer, reinterpret_cast<const U8*>(name), length);

@@ -4,7 +4,12 @@
 // its offset). 32-bit parameters are widened unsigned, never sign-extended.
 #include "trace.h"
 
+#include <cstring>
+
 #include "commonProfInclude/bitfields.h"
+#include "profiler_state.h"
+#include "suspend.h"
+#include "thread_profile_utils.h"
 
 namespace {
 
@@ -95,4 +100,20 @@ void __PROF_TRPrintArray(bufferedPrinterStruct_t* printer, const U8* var, size_t
 void __PROF_TRPrintS64(bufferedPrinterStruct_t* printer, S64 value) {
   PrinterLock lock(printer);
   __PROF_PRINT_SLEB128(printer, value);
+}
+
+// ---- Untagged values asked for by instrumented code ----
+
+void __PROF_TRPrintString(const U8* str) {
+  if (traceSuspendedOnThisThread()) return;
+  const size_t length = strlen(reinterpret_cast<const char*>(str));
+  if (bufferedPrinterStruct_t* printer = __PROF_printerOfCallingThread()) __PROF_TRPrintArray(printer, str, length);
+}
+
+void __PROF_TRPrintU64(const U64 value) {
+  if (traceSuspendedOnThisThread()) return;
+  bufferedPrinterStruct_t* printer = __PROF_printerOfCallingThread();
+  if (printer == nullptr) return;
+  PrinterLock lock(printer);
+  __PROF_PRINT_ULEB128(printer, value);
 }

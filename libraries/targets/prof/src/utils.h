@@ -3,6 +3,8 @@
 // Everything here is internal (hidden); nothing may throw.
 #pragma once
 
+#include <pthread.h>
+
 #include <cstddef>
 #include <cstdio>
 
@@ -26,6 +28,18 @@ template <typename T>
 inline T* ProfAlloc() {
   return static_cast<T*>(ProfMalloc(sizeof(T)));
 }
+
+// RAII guard over the runtime's plain pthread mutexes.
+class [[nodiscard]] MutexGuard {
+ public:
+  explicit MutexGuard(pthread_mutex_t* m) : m_(m) { pthread_mutex_lock(m_); }
+  ~MutexGuard() { pthread_mutex_unlock(m_); }
+  MutexGuard(const MutexGuard&) = delete;
+  MutexGuard& operator=(const MutexGuard&) = delete;
+
+ private:
+  pthread_mutex_t* m_;
+};
 
 // Creates dir and its parents (mode 0700). Returns 1 when dir is a readable
 // directory afterwards, 0 otherwise; a mkdir failure other than EEXIST is fatal.
