@@ -277,18 +277,15 @@ const RBNodeStruct_t* __PROF_RBFindInFrame(VFrame_t** pframe, U64 address, U64* 
 
 RBHeapNodeStruct_t* __PROF_GetHeapVariable(const GProfilerState_t*, U64 address) {
   if (__PROF_thread_profile_IsHeapInfoAvailable() == 0) return nullptr;
-  __PROF_lock_access_to_HeapRegTreePtr();
-  RBHeapNodeStruct_t* node = findHeapNodeLocked(address);
-  __PROF_unlock_access_to_HeapRegTreePtr();
-  return node;
+  HeapRegistryGuard lock;
+  return findHeapNodeLocked(address);
 }
 
 bool __PROF_GetHeapBlock(U64 address, heapStruct_t* out) {
   if (__PROF_thread_profile_IsHeapInfoAvailable() == 0) return false;
-  __PROF_lock_access_to_HeapRegTreePtr();
+  HeapRegistryGuard lock;
   const RBHeapNodeStruct_t* node = findHeapNodeLocked(address);
   if (node != nullptr) *out = *node->heap_info;
-  __PROF_unlock_access_to_HeapRegTreePtr();
   return node != nullptr;
 }
 
@@ -392,9 +389,11 @@ void __PROF_LSInsertHeapInfo(const U8* adr, U64 size, const U32 by_func) {
   const uint64_t uid = takeHeapUid();
   HeapVariable* record = __PROF_HeapVariable_new(uid, reinterpret_cast<U64>(adr), size, by_func);
   __PROF_thread_profile_init_heap_info();
-  __PROF_lock_access_to_HeapRegTreePtr();
-  const RBHeapNodeStruct_t* node = __PROF_HeapVariables_insert(__PROF_thread_profile_getHeapRegPtr(), record);
-  __PROF_unlock_access_to_HeapRegTreePtr();
+  const RBHeapNodeStruct_t* node;
+  {
+    HeapRegistryGuard lock;
+    node = __PROF_HeapVariables_insert(__PROF_thread_profile_getHeapRegPtr(), record);
+  }
   if (node == nullptr)
     __PROF_fatal_exit("spec:0:0: error: [ls_profile] Error while profiling dynamically allocated memory");
   if (state->TraceBuffPrinterPtr != nullptr)
@@ -412,7 +411,7 @@ void __PROF_LSReallocHeapInfo(const U8* old_adr, const U8* new_adr, U64 size, co
   bool found = false;
   bool inserted = true;
   if (__PROF_thread_profile_IsHeapInfoAvailable() != 0) {
-    __PROF_lock_access_to_HeapRegTreePtr();
+    HeapRegistryGuard lock;
     if (RBHeapNodeStruct_t* node = findHeapNodeLocked(reinterpret_cast<U64>(old_adr))) {
       HeapVariable* B = node->heap_info;
       B->on_relocation = 1;
@@ -423,7 +422,6 @@ void __PROF_LSReallocHeapInfo(const U8* old_adr, const U8* new_adr, U64 size, co
       uid = B->uid_heap;
       found = true;
     }
-    __PROF_unlock_access_to_HeapRegTreePtr();
   }
   if (!found) {
     __PROF_warning(
@@ -447,14 +445,13 @@ void __PROF_LSFreeHeap(U64 adr) {
   uint64_t size = 0;
   bool found = false;
   {
-    __PROF_lock_access_to_HeapRegTreePtr();
+    HeapRegistryGuard lock;
     if (RBHeapNodeStruct_t* node = findHeapNodeLocked(adr)) {
       uid = node->heap_info->uid_heap;
       size = node->heap_info->size;
       RBHeapDelete(__PROF_thread_profile_getHeapRegPtr()->Tree, node);
       found = true;
     }
-    __PROF_unlock_access_to_HeapRegTreePtr();
   }
   if (!found) {
     __PROF_warning(

@@ -43,6 +43,14 @@ HeapVariables* __PROF_thread_profile_getHeapRegPtr(void);
 RBHeapNodeStruct_t* __PROF_thread_profile_getHeapRegTreePtr_nil(void);
 void __PROF_lock_access_to_HeapRegTreePtr(void);
 void __PROF_unlock_access_to_HeapRegTreePtr(void);
+// RAII holder of the heap-registry lock.
+class [[nodiscard]] HeapRegistryGuard {
+ public:
+  HeapRegistryGuard() { __PROF_lock_access_to_HeapRegTreePtr(); }
+  ~HeapRegistryGuard() { __PROF_unlock_access_to_HeapRegTreePtr(); }
+  HeapRegistryGuard(const HeapRegistryGuard&) = delete;
+  HeapRegistryGuard& operator=(const HeapRegistryGuard&) = delete;
+};
 void __PROF_thread_profile_MoveFreeHeapToArray(heapStruct_t* ptr);
 ArrayStruct_t* __PROF_thread_profile_check_StatHeapArrayPtr_is_locked(void);
 void __PROF_thread_profile_deleteStatHeapArray(void);
