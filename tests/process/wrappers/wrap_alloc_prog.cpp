@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <semaphore.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -131,6 +132,18 @@ void semaphores() {
   sem_unlink(name.c_str());
 }
 
+// A munmap that fails (a start inside the mapping is not page-aligned)
+// leaves the mapping registered; one that succeeds releases it.
+void unmappings() {
+  const size_t page = static_cast<size_t>(getpagesize());
+  auto* map = static_cast<char*>(__PROF_Mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  report("map", map);
+  printf("misaligned %d\n", __PROF_Munmap(map + 1, page));
+  __PROF_LSVariable(instrumented::bytes(map + 5));
+  printf("whole %d\n", __PROF_Munmap(map, 2 * page));
+  __PROF_LSVariable(instrumented::bytes(map + 5));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -143,6 +156,7 @@ int main(int argc, char** argv) {
   if (scenario == "strings") strings();
   if (scenario == "io") io();
   if (scenario == "sem") semaphores();
+  if (scenario == "munmap") unmappings();
   if (scenario == "xmalloc") {
     fflush(stdout);
     __PROF_Xmalloc(8);  // the application brings no xmalloc

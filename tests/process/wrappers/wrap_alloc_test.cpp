@@ -85,6 +85,18 @@ TEST(AllocationWrappers, ReallocInsertsMovesKeepsAndReleases) {
   expect::expectTrace(s.runDir, 0, t);
 }
 
+// A failed munmap keeps the mapping's block registered, a successful one
+// releases it.
+TEST(AllocationWrappers, MunmapReleasesOnlyWhenItSucceeds) {
+  Scenario s = run("munmap");
+  EXPECT_TRUE(expect::hasLine(s.result.out, "misaligned -1")) << s.result.out;
+  EXPECT_TRUE(expect::hasLine(s.result.out, "whole 0")) << s.result.out;
+  const uint64_t page = static_cast<uint64_t>(getpagesize());
+  Trace t = mainStarted();
+  t.alloc(1, 2 * page, s.at["map"]).heap(1, 5).free(1, 2 * page).unknown().exit();
+  expect::expectTrace(s.runDir, 0, t);
+}
+
 // free(NULL) and delete of a null pointer leave no trace and no warning;
 // new and delete of real blocks are tracked.
 TEST(AllocationWrappers, NullReleasesAreSilentAndNewDeleteTracked) {

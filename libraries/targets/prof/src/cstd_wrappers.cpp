@@ -1,6 +1,7 @@
-// Allocation, process and I/O wrappers. Each calls the library first (a
-// release is reported before the library releases the block, while it is
-// still ours; munmap after it succeeded), then reports what happened.
+// Allocation, process and I/O wrappers. Each calls the library first, then
+// reports what happened; a block that the library call releases or moves
+// leaves the heap registry before the call, while its address is still
+// ours (a failed munmap or realloc puts it back).
 // Whether a report is recorded is decided by the hooks they call.
 #include <fcntl.h>
 #include <malloc.h>
@@ -14,6 +15,7 @@
 #include <new>
 
 #include "prof/Wrappers.h"
+#include "ls_profile.h"
 #include "suspend.h"
 #include "utils.h"
 
@@ -110,15 +112,17 @@ void* __PROF_Realloc(void* ptr, size_t new_size) {
     if (block != nullptr) reportAllocation(block, 0);
     return block;
   }
+  // Out of the registry before the library may give ptr's address to
+  // another thread, whose allocation there must not find this block.
+  const U64 oldAddress = reinterpret_cast<U64>(ptr);
+  HeapVariable* detached = __PROF_LSDetachHeapBlock(oldAddress);
   void* block = realloc(ptr, new_size);
-  // The old address only names the registered block to move; it is never
-  // dereferenced, so its use after realloc is sound.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuse-after-free"
-  if (block != nullptr)
-    __PROF_LSReallocHeapInfo(static_cast<const U8*>(ptr), static_cast<const U8*>(block), new_size,
-                             allocatingFunction());
-#pragma GCC diagnostic pop
+  if (block == nullptr) {
+    __PROF_LSRestoreHeapBlock(detached);  // ptr is still the caller's
+    return nullptr;
+  }
+  __PROF_LSMoveDetachedHeapBlock(detached, oldAddress, static_cast<const U8*>(block), new_size,
+                                 allocatingFunction());
   return block;
 }
 
@@ -198,8 +202,13 @@ void* __PROF_Mmap64(void* addr, size_t length, int prot, int flags, int fd, uint
 }
 
 int __PROF_Munmap(void* addr, size_t len) {
+  // Detached first: once unmapped, another thread's mmap may receive addr.
+  HeapVariable* detached = __PROF_LSDetachHeapBlock(reinterpret_cast<U64>(addr));
   const int result = munmap(addr, len);
-  if (result == 0) reportRelease(addr);
+  if (result == 0)
+    __PROF_LSReleaseDetachedHeapBlock(detached, reinterpret_cast<U64>(addr));
+  else
+    __PROF_LSRestoreHeapBlock(detached);
   return result;
 }
 

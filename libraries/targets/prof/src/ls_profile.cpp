@@ -400,40 +400,86 @@ void __PROF_LSInsertHeapInfo(const U8* adr, U64 size, const U32 by_func) {
     __PROF_TRMemAlloc(state->TraceBuffPrinterPtr, uid, size, reinterpret_cast<U64>(adr));
 }
 
-// The look-up, removal and re-insertion happen under one hold of the
-// registry lock: another thread neither misses the block in between nor
-// releases it at the same time.
-void __PROF_LSReallocHeapInfo(const U8* old_adr, const U8* new_adr, U64 size, const U32 by_func) {
-  if (traceSuspendedOnThisThread()) return;
-  GProfilerState_t* state = stateForHeap();
-  if (state == nullptr) return;
-  uint64_t uid = 0;
-  bool found = false;
-  bool inserted = true;
-  if (__PROF_thread_profile_IsHeapInfoAvailable() != 0) {
+namespace {
+
+void warnUnknownBlock(const char* operation, U64 adr, const GProfilerState_t* state) {
+  __PROF_warning(
+      " [MEMORY] Trying to %s memory at %lx that has not been allocated or has already been freed. "
+      "As a result, the memory profile might be invalid: function %d\n",
+      operation, static_cast<unsigned long>(adr), callerIdForWarning(state));
+}
+
+// Puts a detached record back into the registry. The registry lock is
+// held by the caller.
+bool reinsertLocked(HeapVariable* block) {
+  return __PROF_HeapVariables_insert(__PROF_thread_profile_getHeapRegPtr(), block) != nullptr;
+}
+
+}  // namespace
+
+HeapVariable* __PROF_LSDetachHeapBlock(U64 adr) {
+  if (traceSuspendedOnThisThread()) return nullptr;
+  if (adr == 0 || __PROF_thread_profile_IsHeapInfoAvailable() == 0) return nullptr;
+  if (stateForHeap() == nullptr) return nullptr;
+  HeapRegistryGuard lock;
+  RBHeapNodeStruct_t* node = findHeapNodeLocked(adr);
+  if (node == nullptr) return nullptr;
+  HeapVariable* block = node->heap_info;
+  // The registry's DestroyInfo leaves a record so marked alone (and clears
+  // the mark): the caller owns it now.
+  block->on_relocation = 1;
+  RBHeapDelete(__PROF_thread_profile_getHeapRegPtr()->Tree, node);
+  return block;
+}
+
+void __PROF_LSRestoreHeapBlock(HeapVariable* detached) {
+  if (detached == nullptr) return;
+  bool inserted;
+  {
     HeapRegistryGuard lock;
-    if (RBHeapNodeStruct_t* node = findHeapNodeLocked(reinterpret_cast<U64>(old_adr))) {
-      HeapVariable* B = node->heap_info;
-      B->on_relocation = 1;
-      HeapVariables* registry = __PROF_thread_profile_getHeapRegPtr();
-      RBHeapDelete(registry->Tree, node);
-      __PROF_HeapVariable_update(B, reinterpret_cast<U64>(new_adr), size, by_func);
-      inserted = __PROF_HeapVariables_insert(registry, B) != nullptr;
-      uid = B->uid_heap;
-      found = true;
-    }
-  }
-  if (!found) {
-    __PROF_warning(
-        " [MEMORY] Trying to reallocate memory at %lx that has not been allocated or has already been freed. "
-        "As a result, the memory profile might be invalid: function %d\n",
-        reinterpret_cast<unsigned long>(old_adr), callerIdForWarning(state));
-    return;
+    inserted = reinsertLocked(detached);
   }
   if (!inserted)
     __PROF_fatal_exit("spec:0:0: error: [ls_profile] Error while profiling dynamically re-allocated memory");
-  if (state->TraceBuffPrinterPtr != nullptr)
-    __PROF_TRMemRealloc(state->TraceBuffPrinterPtr, uid, size, reinterpret_cast<U64>(new_adr));
+}
+
+void __PROF_LSMoveDetachedHeapBlock(HeapVariable* detached, U64 old_adr, const U8* new_adr, U64 size,
+                                    const U32 by_func) {
+  if (detached == nullptr) {
+    if (traceSuspendedOnThisThread()) return;
+    if (const GProfilerState_t* state = stateForHeap()) warnUnknownBlock("reallocate", old_adr, state);
+    return;
+  }
+  __PROF_HeapVariable_update(detached, reinterpret_cast<U64>(new_adr), size, by_func);
+  __PROF_LSRestoreHeapBlock(detached);
+  if (traceSuspendedOnThisThread()) return;
+  const GProfilerState_t* state = stateForHeap();
+  if (state != nullptr && state->TraceBuffPrinterPtr != nullptr)
+    __PROF_TRMemRealloc(state->TraceBuffPrinterPtr, detached->uid_heap, size, reinterpret_cast<U64>(new_adr));
+}
+
+void __PROF_LSReleaseDetachedHeapBlock(HeapVariable* detached, U64 adr) {
+  if (detached == nullptr) {
+    if (traceSuspendedOnThisThread() || adr == 0 || __PROF_thread_profile_IsHeapInfoAvailable() == 0) return;
+    if (const GProfilerState_t* state = stateForHeap()) warnUnknownBlock("free", adr, state);
+    return;
+  }
+  const uint64_t uid = detached->uid_heap;
+  const uint64_t size = detached->size;
+  // Archived exactly as a registry deletion would (archive lock inside).
+  __PROF_thread_profile_MoveFreeHeapToArray(detached);
+  if (traceSuspendedOnThisThread()) return;
+  const GProfilerState_t* state = stateForHeap();
+  if (state != nullptr && state->TraceBuffPrinterPtr != nullptr) __PROF_TRMemFree(state->TraceBuffPrinterPtr, uid, size);
+}
+
+// The one-call form, for code that reports a reallocation only after the
+// library made it: the old address may by then belong to another block.
+// The reallocation wrapper detaches before calling the library instead.
+void __PROF_LSReallocHeapInfo(const U8* old_adr, const U8* new_adr, U64 size, const U32 by_func) {
+  if (traceSuspendedOnThisThread()) return;
+  const U64 old = reinterpret_cast<U64>(old_adr);
+  __PROF_LSMoveDetachedHeapBlock(__PROF_LSDetachHeapBlock(old), old, new_adr, size, by_func);
 }
 
 void __PROF_LSFreeHeap(U64 adr) {
@@ -454,10 +500,7 @@ void __PROF_LSFreeHeap(U64 adr) {
     }
   }
   if (!found) {
-    __PROF_warning(
-        " [MEMORY] Trying to free memory at %lx that has not been allocated or has already been freed. "
-        "As a result, the memory profile might be invalid: function %d\n",
-        static_cast<unsigned long>(adr), callerIdForWarning(state));
+    warnUnknownBlock("free", adr, state);
     return;
   }
   if (state->TraceBuffPrinterPtr != nullptr) __PROF_TRMemFree(state->TraceBuffPrinterPtr, uid, size);

@@ -32,6 +32,19 @@ RBHeapNodeStruct_t* __PROF_GetHeapVariable(const GProfilerState_t* profState, U6
 // Copies the block containing address under the registry lock.
 [[nodiscard]] bool __PROF_GetHeapBlock(U64 address, heapStruct_t* out);
 
+// Releasing or moving a block in two halves, so that no other thread can
+// find the block under an address the library has already given back:
+// before the library call, the block containing adr is taken out of the
+// registry (null when the address is not a traced block); after it, the
+// caller either moves it (new place and size, reallocation record),
+// releases it (archive, free record) or restores it unchanged (the library
+// call failed). A null detached block gets the unknown-address warning.
+HeapVariable* __PROF_LSDetachHeapBlock(U64 adr);
+void __PROF_LSMoveDetachedHeapBlock(HeapVariable* detached, U64 old_adr, const U8* new_adr, U64 size,
+                                    const U32 by_func);
+void __PROF_LSReleaseDetachedHeapBlock(HeapVariable* detached, U64 adr);
+void __PROF_LSRestoreHeapBlock(HeapVariable* detached);
+
 // The registry's DestroyInfo (through the archive lock): archives a freed
 // block record, or releases it when the archive is full.
 void MoveFreeHeapToArray(HeapVariable* ptr);
