@@ -7,6 +7,8 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 #include "Elf.h"
@@ -114,16 +116,19 @@ void __PROF_PerExecutionInit(char** argv, int argc, const char* MainBinaryUid,
 
 void __PROF_writeCommandline(int argc, char** argv) {
   FILE* f = __PROF_open(__PROF_execDirectory, "commandline", "wb");
+  auto put = [f](char c) {
+    if (fputc(c, f) == EOF) __PROF_manifestWriteFailed(__PROF_execDirectory, "commandline", errno);
+  };
   for (int i = 0; i < argc; ++i) {
-    if (i != 0) fputc(' ', f);
-    fputc('"', f);
+    if (i != 0) put(' ');
+    put('"');
     for (const char* c = argv[i]; *c != '\0'; ++c) {
-      if (*c == '\\' || *c == '"') fputc('\\', f);
-      fputc(*c, f);
+      if (*c == '\\' || *c == '"') put('\\');
+      put(*c);
     }
-    fputc('"', f);
+    put('"');
   }
-  fclose(f);
+  __PROF_closeChecked(f, __PROF_execDirectory, "commandline");
 }
 
 void __PROF_PerSharedObjectInit(int argc, char** argv, const char* MainBinaryUid,
@@ -138,18 +143,20 @@ void __PROF_PerSharedObjectInit(int argc, char** argv, const char* MainBinaryUid
 
   FILE* lookupOrder = __PROF_open(__PROF_execDirectory, "lookupOrder", "wb");
   __PROF_writeAllBinaryUids(lookupOrder);
-  fclose(lookupOrder);
+  __PROF_closeChecked(lookupOrder, __PROF_execDirectory, "lookupOrder");
 
-  fprintf(__PROF_BinariesFd, "%s\n", InstrConfig->BinaryUid);
-  fflush(__PROF_BinariesFd);
+  if (fprintf(__PROF_BinariesFd, "%s\n", InstrConfig->BinaryUid) < 0)
+    __PROF_manifestWriteFailed(__PROF_execDirectory, "binaries", errno);
+  __PROF_flushChecked(__PROF_BinariesFd, __PROF_execDirectory, "binaries");
 
   InitFunctions();
   {
     MutexGuard lock(&__PROF_FunctionMappingFdMutex);
-    if (__PROF_FunctionMappingFd != nullptr) fflush(__PROF_FunctionMappingFd);
+    if (__PROF_FunctionMappingFd != nullptr)
+      __PROF_flushChecked(__PROF_FunctionMappingFd, __PROF_execDirectory, "functionMapping");
   }
   InitGlobalVariables(__PROF_GlobalVariablesMappingFd, InstrConfig->BinaryUid);
-  fflush(__PROF_GlobalVariablesMappingFd);
+  __PROF_flushChecked(__PROF_GlobalVariablesMappingFd, __PROF_execDirectory, "globalVariableMapping");
 
   if (CanCallAppendToTlsInitializerList.load())
     __PROF_fatal_exit(
@@ -173,7 +180,7 @@ void __PROF_PerThreadInit(void) {
     TlsInitializers& entry = __PROF_TlsInitializerList[i];
     if (!entry.MappingWritten.exchange(true)) {
       entry.InitFunc(__PROF_GlobalVariablesMappingFd, entry.BinaryUid);
-      fflush(__PROF_GlobalVariablesMappingFd);
+      __PROF_flushChecked(__PROF_GlobalVariablesMappingFd, __PROF_execDirectory, "globalVariableMapping");
     } else {
       entry.InitFunc(nullptr, entry.BinaryUid);
     }

@@ -152,8 +152,26 @@ FILE* __PROF_open(const char* directory, const char* filename, const char* mode)
 
 void __PROF_writeFile(const char* directory, const char* filename, const char* content) {
   FILE* f = __PROF_open(directory, filename, "wb");
-  fwrite(content, 1, strlen(content), f);
-  fclose(f);
+  const size_t length = strlen(content);
+  if (fwrite(content, 1, length, f) != length) __PROF_manifestWriteFailed(directory, filename, errno);
+  __PROF_closeChecked(f, directory, filename);
+}
+
+void __PROF_manifestWriteFailed(const char* directory, const char* filename, int error) {
+  // A stream can carry an earlier failure whose errno is long gone.
+  __PROF_fatal_exit("spec:0:0: error: [TRACE] Could not write file '%s/%s': %s\n", directory, filename,
+                    strerror(error != 0 ? error : EIO));
+}
+
+void __PROF_flushChecked(FILE* f, const char* directory, const char* filename) {
+  errno = 0;
+  if (fflush(f) != 0 || ferror(f) != 0) __PROF_manifestWriteFailed(directory, filename, errno);
+}
+
+void __PROF_closeChecked(FILE* f, const char* directory, const char* filename) {
+  __PROF_flushChecked(f, directory, filename);
+  errno = 0;
+  if (fclose(f) != 0) __PROF_manifestWriteFailed(directory, filename, errno);
 }
 
 char* __PROF_get_cwd(void) {

@@ -53,8 +53,18 @@ int __PROF_mk_unique_dir(const char* inDirectory, const char* prefix,
 // Opens "<directory>/<filename>"; failure is fatal.
 FILE* __PROF_open(const char* directory, const char* filename, const char* mode);
 
-// Writes content (without terminator) into a new file "<directory>/<filename>".
+// Writes content (without terminator) into a new file "<directory>/<filename>";
+// a failed write or close is fatal.
 void __PROF_writeFile(const char* directory, const char* filename, const char* content);
+
+// The manifest is what maps the traces to the program: a run that lost part
+// of it must not look like a success. Each of these ends the process with
+// the file's path and the system error when the stream has failed.
+[[noreturn]] void __PROF_manifestWriteFailed(const char* directory, const char* filename, int error);
+// Flushes f and checks that no write to it has failed.
+void __PROF_flushChecked(FILE* f, const char* directory, const char* filename);
+// Flushes, checks and closes f.
+void __PROF_closeChecked(FILE* f, const char* directory, const char* filename);
 
 // The current working directory as a heap string; failure is fatal.
 char* __PROF_get_cwd(void);
