@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <set>
 #include <string>
@@ -20,8 +21,12 @@ constexpr uint64_t kMain = 200, kWorker = 201;
 
 // Checks the trace of the thread that ran sequence `index`; adds the ids it
 // allocated to *ids (a repeated id fails).
+struct Counts {
+  long allocations = 0, reallocations = 0, releases = 0;
+};
+
 std::string checkWorker(const std::string& runDir, uint32_t thread, uint64_t index, long steps,
-                        std::set<uint64_t>* ids) {
+                        std::set<uint64_t>* ids, Counts* counts) {
   const proctest::Trace t = proctest::readTrace(runDir, thread);
   if (!t.complete) return stress::traceName(thread) + " is not a finished stream";
   stress::Reader r(t.bytes, stress::traceName(thread));
@@ -32,6 +37,7 @@ std::string checkWorker(const std::string& runDir, uint32_t thread, uint64_t ind
   uint64_t size[heapchurn::kSlots] = {};
   bool live[heapchurn::kSlots] = {};
   auto released = [&](int slot) {
+    ++counts->releases;
     r.expectAll({10, size[slot], uid[slot]}, "free record (tag, size, block id)");
     live[slot] = false;
   };
@@ -39,6 +45,7 @@ std::string checkWorker(const std::string& runDir, uint32_t thread, uint64_t ind
     const heapchurn::Step s = sequence.next(live);
     switch (s.op) {
       case heapchurn::Op::Malloc: {
+        ++counts->allocations;
         if (!r.expect(6, "allocation tag")) break;
         const auto id = r.next("block id");
         if (id && !ids->insert(*id).second) r.failHere("block id " + std::to_string(*id) + " handed out twice");
@@ -50,6 +57,7 @@ std::string checkWorker(const std::string& runDir, uint32_t thread, uint64_t ind
         break;
       }
       case heapchurn::Op::Realloc:
+        ++counts->reallocations;
         r.expectAll({8, uid[s.slot], s.size}, "reallocation record (tag, block id, size)");
         r.next("block address");
         size[s.slot] = s.size;
@@ -83,8 +91,11 @@ void churn(int threads, long steps, bool oneArena) {
   EXPECT_TRUE(main.complete);
   EXPECT_EQ(main.bytes, proctest::uleb({24, 5, 26, 1, 1, 0, kMain, 0, 2}));
   std::set<uint64_t> ids;
+  Counts counts;
   for (int t = 0; t < threads; ++t)
-    EXPECT_EQ(checkWorker(runDir, static_cast<uint32_t>(t + 1), static_cast<uint64_t>(t), steps, &ids), "");
+    EXPECT_EQ(checkWorker(runDir, static_cast<uint32_t>(t + 1), static_cast<uint64_t>(t), steps, &ids, &counts), "");
+  printf("%d threads: %ld allocations, %ld reallocations, %ld releases\n", threads, counts.allocations,
+         counts.reallocations, counts.releases);
   EXPECT_FALSE(proctest::exists(runDir + "/" + stress::traceName(static_cast<uint32_t>(threads + 1))));
 }
 

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -78,22 +79,24 @@ TEST(Stress, ManyThreadsEachRecordInItsOwnTrace) {
 
 // Thread numbers are never reused though the system reuses the handles.
 void churn(bool wrapped) {
-  constexpr int kThreads = 2000;
+  const int kThreads = static_cast<int>(stress::scaled(2000, 100));
   const Outcome r = runFresh({"churn", std::to_string(kThreads), wrapped ? "1" : "0"});
   ASSERT_EQ(r.result.exitCode, 0) << r.result.err;
   EXPECT_EQ(r.result.err, "");
   unsigned long handles = 0;
   ASSERT_EQ(sscanf(r.result.out.c_str(), "distinct handles %lu", &handles), 1) << r.result.out;
   EXPECT_LT(handles, static_cast<unsigned long>(kThreads));  // reused
+  std::printf("%d threads, %lu distinct handles\n", kThreads, handles);
   const Bytes worker = kHeader + entry(kChurnWorker, 0) + entry(kLeaf, kChurnWorker) + kExit + kExit;
-  for (uint32_t t = 1; t <= kThreads; ++t) ASSERT_TRUE(traceIs(r.runDir, t, worker));
-  EXPECT_FALSE(proctest::exists(r.runDir + "/" + stress::traceName(kThreads + 1)));
+  for (uint32_t t = 1; t <= uint32_t(kThreads); ++t) ASSERT_TRUE(traceIs(r.runDir, t, worker));
+  EXPECT_FALSE(proctest::exists(r.runDir + "/" + stress::traceName(uint32_t(kThreads) + 1)));
   Bytes main = kHeader + entry(kMain, 0);
   if (wrapped) {
     // Per batch of 8: the handle slot's report and the creation, then the joins.
-    for (uint64_t first = 1; first <= kThreads; first += 8) {
-      for (uint64_t i = 0; i < 8; ++i) main = main + proctest::uleb({4, 2, 8 * i, 8, 12, first + i});
-      for (uint64_t i = 0; i < 8; ++i) main = main + proctest::uleb({14, first + i});
+    for (uint64_t first = 1; first <= uint64_t(kThreads); first += 8) {
+      const uint64_t count = std::min<uint64_t>(8, uint64_t(kThreads) + 1 - first);
+      for (uint64_t i = 0; i < count; ++i) main = main + proctest::uleb({4, 2, 8 * i, 8, 12, first + i});
+      for (uint64_t i = 0; i < count; ++i) main = main + proctest::uleb({14, first + i});
     }
   }
   EXPECT_TRUE(traceIs(r.runDir, 0, main + kExit));
