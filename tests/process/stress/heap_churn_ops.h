@@ -10,6 +10,7 @@ namespace heapchurn {
 
 // Blocks each thread keeps alive at once.
 constexpr int kSlots = 8;
+constexpr size_t kPage = 4096;
 
 enum class Op { Malloc, Realloc, ReallocToZero, Free };
 
@@ -24,10 +25,14 @@ class Sequence {
  public:
   explicit Sequence(uint64_t thread) : state_(0x9E3779B97F4A7C15ull * (thread + 1)) {}
 
-  // The next step, given whether each slot holds a block.
-  Step next(const bool* live) {
+  // The next step, given whether each slot holds a block. With mappings,
+  // blocks are whole pages, mapped and unmapped (Malloc and Free stand for
+  // mmap and munmap); the system hands a just-unmapped range to the next
+  // mapping of any thread.
+  Step next(const bool* live, bool mappings = false) {
     const uint64_t r = draw();
     const int slot = static_cast<int>(r % kSlots);
+    if (mappings) return {live[slot] ? Op::Free : Op::Malloc, slot, live[slot] ? 0 : kPage * (1 + (r >> 8) % 4)};
     // Small sizes stay in-place or in per-thread caches; sizes past the
     // caches go back to the shared arena, where another thread's next
     // allocation can receive the address at once.

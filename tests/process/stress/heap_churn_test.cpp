@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "heap_churn_ops.h"
 #include "stress_support.h"
@@ -25,7 +26,7 @@ struct Counts {
   long allocations = 0, reallocations = 0, releases = 0;
 };
 
-std::string checkWorker(const std::string& runDir, uint32_t thread, uint64_t index, long steps,
+std::string checkWorker(const std::string& runDir, uint32_t thread, uint64_t index, long steps, bool mappings,
                         std::set<uint64_t>* ids, Counts* counts) {
   const proctest::Trace t = proctest::readTrace(runDir, thread);
   if (!t.complete) return stress::traceName(thread) + " is not a finished stream";
@@ -42,7 +43,7 @@ std::string checkWorker(const std::string& runDir, uint32_t thread, uint64_t ind
     live[slot] = false;
   };
   for (long i = 0; i < steps && r.ok(); ++i) {
-    const heapchurn::Step s = sequence.next(live);
+    const heapchurn::Step s = sequence.next(live, mappings);
     switch (s.op) {
       case heapchurn::Op::Malloc: {
         ++counts->allocations;
@@ -75,11 +76,13 @@ std::string checkWorker(const std::string& runDir, uint32_t thread, uint64_t ind
   return r.error();
 }
 
-void churn(int threads, long steps, bool oneArena) {
+void churn(int threads, long steps, bool oneArena, bool mappings = false) {
   const std::string program = "heap_churn";
   proctest::removeAll(proctest::profileDir(program));
+  std::vector<std::string> args{std::to_string(threads), std::to_string(steps)};
+  if (mappings) args.push_back("mmap");
   const proctest::RunResult result = proctest::run(
-      proctest::programPath(program), {std::to_string(threads), std::to_string(steps)},
+      proctest::programPath(program), args,
       proctest::scratchDir(program), [oneArena] {
         alarm(120);
         if (oneArena) setenv("GLIBC_TUNABLES", "glibc.malloc.arena_max=1", 1);
@@ -93,7 +96,7 @@ void churn(int threads, long steps, bool oneArena) {
   std::set<uint64_t> ids;
   Counts counts;
   for (int t = 0; t < threads; ++t)
-    EXPECT_EQ(checkWorker(runDir, static_cast<uint32_t>(t + 1), static_cast<uint64_t>(t), steps, &ids, &counts), "");
+    EXPECT_EQ(checkWorker(runDir, static_cast<uint32_t>(t + 1), static_cast<uint64_t>(t), steps, mappings, &ids, &counts), "");
   printf("%d threads: %ld allocations, %ld reallocations, %ld releases\n", threads, counts.allocations,
          counts.reallocations, counts.releases);
   EXPECT_FALSE(proctest::exists(runDir + "/" + stress::traceName(static_cast<uint32_t>(threads + 1))));
@@ -108,5 +111,8 @@ TEST(HeapChurn, OneArenaEveryBlockKeepsItsIdThroughEveryReallocation) {
 
 // The default allocator: threads share arenas once they outnumber them.
 TEST(HeapChurn, MoreThreadsThanArenas) { churn(32, stress::scaled(25000, 500), false); }
+
+// Unmapped pages go to the next mapping of any thread at once.
+TEST(HeapChurn, MappingsKeepTheirIdsAcrossThreads) { churn(4, stress::scaled(100000, 5000), false, true); }
 
 }  // namespace
