@@ -409,12 +409,6 @@ void warnUnknownBlock(const char* operation, U64 adr, const GProfilerState_t* st
       operation, static_cast<unsigned long>(adr), callerIdForWarning(state));
 }
 
-// Puts a detached record back into the registry. The registry lock is
-// held by the caller.
-bool reinsertLocked(HeapVariable* block) {
-  return __PROF_HeapVariables_insert(__PROF_thread_profile_getHeapRegPtr(), block) != nullptr;
-}
-
 }  // namespace
 
 HeapVariable* __PROF_LSDetachHeapBlock(U64 adr) {
@@ -437,7 +431,7 @@ void __PROF_LSRestoreHeapBlock(HeapVariable* detached) {
   bool inserted;
   {
     HeapRegistryGuard lock;
-    inserted = reinsertLocked(detached);
+    inserted = __PROF_HeapVariables_insert(__PROF_thread_profile_getHeapRegPtr(), detached) != nullptr;
   }
   if (!inserted)
     __PROF_fatal_exit("spec:0:0: error: [ls_profile] Error while profiling dynamically re-allocated memory");
@@ -450,12 +444,14 @@ void __PROF_LSMoveDetachedHeapBlock(HeapVariable* detached, U64 old_adr, const U
     if (const GProfilerState_t* state = stateForHeap()) warnUnknownBlock("reallocate", old_adr, state);
     return;
   }
+  // Back in the registry the record is shared again: read it before.
+  const uint64_t uid = detached->uid_heap;
   __PROF_HeapVariable_update(detached, reinterpret_cast<U64>(new_adr), size, by_func);
   __PROF_LSRestoreHeapBlock(detached);
   if (traceSuspendedOnThisThread()) return;
   const GProfilerState_t* state = stateForHeap();
   if (state != nullptr && state->TraceBuffPrinterPtr != nullptr)
-    __PROF_TRMemRealloc(state->TraceBuffPrinterPtr, detached->uid_heap, size, reinterpret_cast<U64>(new_adr));
+    __PROF_TRMemRealloc(state->TraceBuffPrinterPtr, uid, size, reinterpret_cast<U64>(new_adr));
 }
 
 void __PROF_LSReleaseDetachedHeapBlock(HeapVariable* detached, U64 adr) {
