@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "VFrame.h"
+#include "utils.h"
 #include "prof/GProfilerState_fwd.h"
 
 struct Function;
@@ -20,6 +21,7 @@ struct bufferedPrinterStruct_s;
 typedef struct bufferedPrinterStruct_s bufferedPrinterStruct_t;
 typedef struct GlobalVariables_s GlobalVariables;
 typedef struct thread_profile_t_ thread_profile_t;
+struct ThreadRangeSlot;
 
 struct GProfilerState_s {
   const Function* CurrFuncPtr;                  // function of the top frame; null when empty
@@ -33,12 +35,48 @@ struct GProfilerState_s {
   uint64_t Stackframes_Max;                     // highest frame end (exclusive) seen
   VFrame_t* FramePool;                          // free frames, linked through prev
   VScope_t* ScopePool;                          // free scopes, linked through prev
+  // Lock-free mirror of Stackframes_Min/Max and of the thread-local range
+  // for other threads' classifiers (thread_ranges.h); null when the state
+  // is not in the thread table or the directory is full.
+  ThreadRangeSlot* RangeSlot;
 };
 
 void __PROF_GProfilerState_init(GProfilerState_t* G);
-void __PROF_GProfilerState_pushFrame(GProfilerState_t* gProf, const Function* funcData);
+// Push and pop run at every call and return: inline, with the rare parts
+// (allocating a frame, releasing scopes and dynamic locals) out of line.
+[[gnu::cold]] VFrame_t* __PROF_GProfilerState_newFrame(void);
+[[gnu::cold]] void __PROF_GProfilerState_releaseFrameContents(GProfilerState_t* gProf, VFrame_t* Frame);
+
+inline void __PROF_GProfilerState_pushFrame(GProfilerState_t* gProf, const Function* funcData) {
+  MutexGuard guard(&gProf->FramePtr_mutex);
+  VFrame_t* Frame = gProf->FramePool;
+  if (Frame != nullptr) [[likely]]
+    gProf->FramePool = Frame->prev;
+  else
+    Frame = __PROF_GProfilerState_newFrame();
+  __PROF_VFrame_construct(Frame, gProf->FramePtr, funcData);
+  gProf->FramePtr = Frame;
+  gProf->CurrFuncPtr = funcData;
+}
+
 // Returns the new top frame (null when the stack became empty).
-VFrame_t* __PROF_GProfilerState_popFrame(GProfilerState_t* gProf);
+inline VFrame_t* __PROF_GProfilerState_popFrame(GProfilerState_t* gProf) {
+  VFrame_t* Frame = gProf->FramePtr;
+  if (Frame == nullptr) return nullptr;
+  VFrame_t* newTop;
+  {
+    MutexGuard guard(&gProf->FramePtr_mutex);
+    newTop = Frame->prev;
+    gProf->FramePtr = newTop;
+    gProf->CurrFuncPtr = newTop ? newTop->function : nullptr;
+  }
+  // Unreachable for other threads from here on.
+  if (Frame->inner != nullptr || Frame->dynamic_table != nullptr) [[unlikely]]
+    __PROF_GProfilerState_releaseFrameContents(gProf, Frame);
+  Frame->prev = gProf->FramePool;
+  gProf->FramePool = Frame;
+  return newTop;
+}
 void __PROF_GProfilerState_growStackframeRange(GProfilerState_t* Prof, const VFrame_t* Frame);
 // Sets the top frame's address and, with a published layout, its range.
 void __PROF_GProfilerState_setCurrentFrameAddress(GProfilerState_t* Prof, uint64_t frameAddress);
