@@ -152,13 +152,17 @@ void unknownFloor(benchmark::State& state) {
 
 // Heap among n live blocks of 64 bytes; the access hits one in the middle.
 uint64_t lastHeapUid = 1;
+std::vector<uint64_t> lastHeapUids;
 struct HeapBlocks {
   std::vector<void*> blocks;
-  uint64_t uid = 0;
   explicit HeapBlocks(size_t n) {
     for (size_t i = 0; i < n; ++i) blocks.push_back(__PROF_Malloc(64));
-    heapStruct_t b;
-    if (__PROF_GetHeapBlock(addressOf(target()), &b)) uid = lastHeapUid = b.uid_heap;
+    lastHeapUids.clear();
+    for (void* p : blocks) {
+      heapStruct_t b;
+      lastHeapUids.push_back(__PROF_GetHeapBlock(addressOf(p), &b) ? b.uid_heap : 0);
+    }
+    lastHeapUid = lastHeapUids[n / 2];
   }
   ~HeapBlocks() {
     for (void* p : blocks) __PROF_Free(p);
@@ -173,6 +177,26 @@ void heapFloor(benchmark::State& state, size_t) {
   // The floor follows its runtime run and writes the same block id.
   const uint64_t uid = lastHeapUid;
   for (auto _ : state) floorTracer->record(6, uid, 8);
+}
+
+// The same blocks, each access to another one (a stride through all of
+// them): every access needs the registry lock and a descent.
+size_t scatteredIndex(size_t i, size_t n) { return (i * 7919) % n; }
+void heapScatteredRuntime(benchmark::State& state, size_t blocks) {
+  HeapBlocks heap(blocks);
+  size_t i = 0;
+  for (auto _ : state) {
+    __PROF_LSVariable(bytes(static_cast<char*>(heap.blocks[scatteredIndex(i, blocks)]) + 8));
+    ++i;
+  }
+}
+void heapScatteredFloor(benchmark::State& state, size_t blocks) {
+  const std::vector<uint64_t> uids = lastHeapUids;
+  size_t i = 0;
+  for (auto _ : state) {
+    floorTracer->record(6, uids[scatteredIndex(i, blocks)], 8);
+    ++i;
+  }
 }
 
 // Another thread's local: one of the parked threads' arrays.
@@ -429,6 +453,11 @@ Pair heapPair(size_t blocks) {
   return {"access/heap:" + std::to_string(blocks), [blocks](benchmark::State& s) { heapRuntime(s, blocks); },
           [blocks](benchmark::State& s) { heapFloor(s, blocks); }};
 }
+Pair heapScatteredPair(size_t blocks) {
+  return {"access/heap:" + std::to_string(blocks) + "-scattered",
+          [blocks](benchmark::State& s) { heapScatteredRuntime(s, blocks); },
+          [blocks](benchmark::State& s) { heapScatteredFloor(s, blocks); }};
+}
 
 std::vector<Pair> pairs() {
   return {
@@ -439,6 +468,7 @@ std::vector<Pair> pairs() {
       heapPair(10),
       heapPair(1000),
       heapPair(10000),
+      heapScatteredPair(1000),
       {"access/thread-local", threadLocalRuntime, threadLocalFloor},
       {"access/remote", remoteRuntime, remoteFloor, true},
       {"access/unknown", unknownRuntime, unknownFloor},
@@ -525,6 +555,7 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     printf("  unknown / floor                  %6.2f  (goal <= 2)\n", toFloor("access/unknown/others:0"));
     printf("  unknown, 16 others / floor       %6.2f\n", toFloor("access/unknown/others:16"));
     printf("  heap among 1000 / floor          %6.2f  (goal <= 1.5)\n", toFloor("access/heap:1000/others:0"));
+    printf("  heap among 1000, scattered       %6.2f\n", toFloor("access/heap:1000-scattered/others:0"));
     printf("  call / floor, single-threaded    %6.2f  (goal <= 1.5)\n", toFloor("call/others:0"));
     printf("  call / floor, multi-threaded     %6.2f  (goal <= 1.6)\n", toFloor("call/others:16"));
     printf("  local / floor                    %6.2f  (goal <= 1.4)\n", toFloor("access/local/others:0"));

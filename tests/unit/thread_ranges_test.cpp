@@ -23,9 +23,9 @@ TEST(ThreadRanges, LetsThroughOnlySearchesThatCanFindSomething) {
 
   auto is = [self](uint64_t adr, bool own, bool otherTls, bool remote) {
     const ThreadRangeCandidates c = __PROF_ThreadRanges_candidates(self, adr);
-    EXPECT_EQ(c.ownThreadLocal, own) << std::hex << adr;
-    EXPECT_EQ(c.otherThreadLocal, otherTls) << std::hex << adr;
-    EXPECT_EQ(c.remote, remote) << std::hex << adr;
+    EXPECT_EQ((c & kOwnThreadLocal) != 0, own) << std::hex << adr;
+    EXPECT_EQ((c & kOtherThreadLocal) != 0, otherTls) << std::hex << adr;
+    EXPECT_EQ((c & kRemote) != 0, remote) << std::hex << adr;
   };
   is(0x3000, false, false, false);  // between the ranges
   is(0x1000, false, false, false);  // the caller's own stack is searched elsewhere
@@ -54,7 +54,7 @@ TEST(ThreadRanges, RangeWidenedBeforeAHandOverIsSeen) {
     });
     uint64_t adr;
     while ((adr = handed.load(std::memory_order_acquire)) == 0) std::this_thread::yield();
-    EXPECT_TRUE(__PROF_ThreadRanges_candidates(nullptr, adr).remote);
+    EXPECT_TRUE(__PROF_ThreadRanges_candidates(nullptr, adr) & kRemote);
     owner.join();
     __PROF_ThreadRanges_release(slot);
   }

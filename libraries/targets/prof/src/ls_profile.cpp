@@ -396,14 +396,14 @@ inline void classifyAccess(GlobalVariables* GlobalVars, GProfilerState_t* profSt
   // find anything at all.
   const ThreadRangeCandidates candidates = __PROF_ThreadRanges_candidates(profState->RangeSlot, adr);
 
-  if (candidates.otherThreadLocal) {
+  if (candidates & kOtherThreadLocal) {
     GlobalVariable tlsVariable;
     if (__PROF_GetTLSGlobalVariableCopy(adr, &tlsVariable)) {
       // Thread-local variables are recorded as globals.
       emit(memadr_global, tlsVariable.unique_id, adr - tlsVariable.start);
       return;
     }
-  } else if (candidates.ownThreadLocal) {
+  } else if (candidates & kOwnThreadLocal) {
     // Only this thread's variables can hold the address, and they are its
     // own: the table search would find the same node, or nothing.
     if (const GlobalVariable* V = __PROF_GetOwnTLSGlobalVariable(profState, adr)) {
@@ -412,7 +412,7 @@ inline void classifyAccess(GlobalVariables* GlobalVars, GProfilerState_t* profSt
     }
   }
 
-  if (candidates.remote) {
+  if (candidates & kRemote) {
     const RemoteAccessInfo_t info = __PROF_GetRemoteAccessInfo(adr);
     if (info.varUID != 0) {
       emit(memadr_remote, info.varUID, info.fnUID, info.threadId, info.offset);

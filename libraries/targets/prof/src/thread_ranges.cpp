@@ -55,13 +55,13 @@ void raiseShared(std::atomic<uint64_t>& bound, uint64_t value) {
 namespace thread_ranges_detail {
 
 ThreadRangeCandidates scan(const ThreadRangeSlot* self, uint64_t adr) {
-  ThreadRangeCandidates found{false, false, false};
+  ThreadRangeCandidates found = 0;
   const uint32_t n = used.load(std::memory_order_acquire);
   for (uint32_t i = 0; i < n; ++i) {
     const ThreadRangeSlot& slot = slots[i];
-    if (inside(slot.tlsMin, slot.tlsMax, adr)) (&slot == self ? found.ownThreadLocal : found.otherThreadLocal) = true;
-    if (&slot != self && inside(slot.stackMin, slot.stackMax, adr)) found.remote = true;
-    if (found.otherThreadLocal && found.remote) break;
+    if (inside(slot.tlsMin, slot.tlsMax, adr)) found |= &slot == self ? kOwnThreadLocal : kOtherThreadLocal;
+    if (&slot != self && inside(slot.stackMin, slot.stackMax, adr)) found |= kRemote;
+    if ((found & (kOtherThreadLocal | kRemote)) == (kOtherThreadLocal | kRemote)) break;
   }
   return found;
 }

@@ -57,12 +57,15 @@ void __PROF_ThreadRanges_growThreadLocals(ThreadRangeSlot* slot, uint64_t lo, ui
 // had; null slots (states outside the directory) answer true.
 [[nodiscard]] bool __PROF_ThreadRanges_mayHoldStackAddress(const ThreadRangeSlot* slot, uint64_t adr);
 
-// What a locked search could find for an address.
-struct ThreadRangeCandidates {
-  bool ownThreadLocal;    // the calling thread's thread-local range holds it
-  bool otherThreadLocal;  // another thread's thread-local range holds it
-  bool remote;            // another thread's stack range holds it
-};
+// What a search could find for an address, as a set of the flags below (a
+// plain integer: built and tested in registers on the hot path).
+typedef unsigned ThreadRangeCandidates;
+// The calling thread's thread-local range holds it.
+inline constexpr ThreadRangeCandidates kOwnThreadLocal = 1;
+// Another thread's thread-local range holds it.
+inline constexpr ThreadRangeCandidates kOtherThreadLocal = 2;
+// Another thread's stack range holds it.
+inline constexpr ThreadRangeCandidates kRemote = 4;
 
 namespace thread_ranges_detail {
 // Union of every range ever entered, per kind; only grows. Lets the common
@@ -84,9 +87,7 @@ inline bool inside(const std::atomic<uint64_t>& lo, const std::atomic<uint64_t>&
 [[nodiscard]] inline ThreadRangeCandidates __PROF_ThreadRanges_candidates(const ThreadRangeSlot* self,
                                                                           uint64_t adr) {
   using namespace thread_ranges_detail;
-  if (disabled.load(std::memory_order_acquire)) return {true, true, true};
-  const bool maybeTls = inside(tlsUnionMin, tlsUnionMax, adr);
-  const bool maybeStack = inside(stackUnionMin, stackUnionMax, adr);
-  if (!maybeTls && !maybeStack) return {false, false, false};
+  if (disabled.load(std::memory_order_acquire)) return kOwnThreadLocal | kOtherThreadLocal | kRemote;
+  if (!inside(tlsUnionMin, tlsUnionMax, adr) && !inside(stackUnionMin, stackUnionMax, adr)) return 0;
   return scan(self, adr);
 }
