@@ -68,30 +68,13 @@ void __PROF_GProfilerState_releaseFrameContents(GProfilerState_t* gProf, VFrame_
   }
 }
 
-// Only the owning thread widens its range, so it may read the bounds without
-// the lock: a frame already inside them (the steady state of a loop) changes
-// nothing and takes no lock.
-void __PROF_GProfilerState_growStackframeRange(GProfilerState_t* Prof, const VFrame_t* Frame) {
-  if (Frame->bot >= Prof->Stackframes_Min && Frame->top <= Prof->Stackframes_Max) return;
+void __PROF_GProfilerState_widenStackframeRange(GProfilerState_t* Prof, const VFrame_t* Frame) {
   MutexGuard guard(&Prof->Stackframes_mutex);
   // The mirror widens first: a reader must never see the locked range wider
   // than the lock-free one.
   __PROF_ThreadRanges_growStack(Prof->RangeSlot, Frame->bot, Frame->top);
   if (Frame->top > Prof->Stackframes_Max) Prof->Stackframes_Max = Frame->top;
   if (Frame->bot < Prof->Stackframes_Min) Prof->Stackframes_Min = Frame->bot;
-}
-
-void __PROF_GProfilerState_setCurrentFrameAddress(GProfilerState_t* Prof, uint64_t frameAddress) {
-  VFrame_t* Frame = Prof->FramePtr;
-  const Locals* L = __PROF_Function_getLocalsTree(Frame->function);
-  {
-    MutexGuard guard(&Prof->FramePtr_mutex);
-    Frame->address = frameAddress;
-    if (L == nullptr) return;
-    Frame->bot = frameAddress + static_cast<uint64_t>(L->min_start);
-    Frame->top = frameAddress + static_cast<uint64_t>(L->max_end) + 1;
-  }
-  __PROF_GProfilerState_growStackframeRange(Prof, Frame);
 }
 
 void __PROF_GProfilerState_destruct(GProfilerState_t* Prof) {

@@ -12,6 +12,8 @@
 
 #include <cstdint>
 
+#include "Function.h"
+#include "Locals.h"
 #include "VFrame.h"
 #include "utils.h"
 #include "prof/GProfilerState_fwd.h"
@@ -77,9 +79,31 @@ inline VFrame_t* __PROF_GProfilerState_popFrame(GProfilerState_t* gProf) {
   gProf->FramePool = Frame;
   return newTop;
 }
-void __PROF_GProfilerState_growStackframeRange(GProfilerState_t* Prof, const VFrame_t* Frame);
+// Widens the thread's range (and its lock-free mirror) under
+// Stackframes_mutex; the caller is the owning thread.
+void __PROF_GProfilerState_widenStackframeRange(GProfilerState_t* Prof, const VFrame_t* Frame);
+// Only the owning thread widens its range, so it may read the bounds without
+// the lock: a frame already inside them (the steady state of a loop) changes
+// nothing and takes no lock.
+inline void __PROF_GProfilerState_growStackframeRange(GProfilerState_t* Prof, const VFrame_t* Frame) {
+  if (Frame->bot >= Prof->Stackframes_Min && Frame->top <= Prof->Stackframes_Max) [[likely]]
+    return;
+  __PROF_GProfilerState_widenStackframeRange(Prof, Frame);
+}
 // Sets the top frame's address and, with a published layout, its range.
-void __PROF_GProfilerState_setCurrentFrameAddress(GProfilerState_t* Prof, uint64_t frameAddress);
+// Inline: every start of a function with locals comes here.
+inline void __PROF_GProfilerState_setCurrentFrameAddress(GProfilerState_t* Prof, uint64_t frameAddress) {
+  VFrame_t* Frame = Prof->FramePtr;
+  const Locals* L = __PROF_Function_getLocalsTree(Frame->function);
+  {
+    MutexGuard guard(&Prof->FramePtr_mutex);
+    Frame->address = frameAddress;
+    if (L == nullptr) return;
+    Frame->bot = frameAddress + static_cast<uint64_t>(L->min_start);
+    Frame->top = frameAddress + static_cast<uint64_t>(L->max_end) + 1;
+  }
+  __PROF_GProfilerState_growStackframeRange(Prof, Frame);
+}
 void __PROF_GProfilerState_destruct(GProfilerState_t* Prof);
 VScope_t* __PROF_GProfilerState_allocate_scope(GProfilerState_t* Prof);
 void __PROF_GProfilerState_free_scope(GProfilerState_t* Prof, VScope_t* Scope);
