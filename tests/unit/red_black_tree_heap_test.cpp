@@ -197,4 +197,31 @@ TEST(HeapRegistry, FindRespectsBlockAndRegistryBounds) {
   EXPECT_EQ(destroyed.size(), 2u);
 }
 
+// Every address of a span follows the same descent: the cached answers of
+// the access classifier rely on it, overlapping blocks included.
+TEST(HeapRegistry, SpanGivesTheDescentsAnswerForEveryAddressInIt) {
+  HeapVariables H{InitRBHeapTree(__PROF_HeapElemCompare, __PROF_HeapVariable_delete, nullptr), UINT64_MAX, 0};
+  RBHeapNodeStruct_t* nil = H.Tree->nil;
+  std::mt19937_64 rng(7);
+  const uint64_t before = __PROF_HeapTreeChanges.load();
+  for (int i = 0; i < 300; ++i) __PROF_HeapVariables_insert(&H, block(0x10000 + rng() % 0x8000, 1 + rng() % 200));
+  EXPECT_GE(__PROF_HeapTreeChanges.load(), before + 300);
+  for (int i = 0; i < 3000; ++i) {
+    const U64 a = 0xF000 + rng() % 0xA000;
+    U64 lo = 0, hi = 0;
+    const RBHeapNodeStruct_t* found = __PROF_HeapVariables_findSpan(&H, nil, a, &lo, &hi);
+    ASSERT_EQ(found, __PROF_HeapVariables_find(&H, nil, a));
+    ASSERT_LE(lo, a);
+    ASSERT_GE(hi, a);
+    for (U64 b : {lo, hi, lo + (hi - lo) / 2, lo + rng() % (hi - lo + 1)}) {
+      if (b < H.MinStart || b > H.MaxEnd) continue;  // the bounds answer there, before any descent
+      ASSERT_EQ(__PROF_HeapVariables_find(&H, nil, b), found) << std::hex << a << " span " << lo << ".." << hi;
+    }
+  }
+  const uint64_t beforeDelete = __PROF_HeapTreeChanges.load();
+  RBHeapDelete(H.Tree, H.Tree->root->left);
+  EXPECT_GT(__PROF_HeapTreeChanges.load(), beforeDelete);
+  RBHeapTreeDestroy(H.Tree);
+}
+
 }  // namespace

@@ -35,7 +35,9 @@ void __PROF_HeapVariable_update(HeapVariable* HeapInfo, U64 Adr, U64 Size, U32 F
 void __PROF_HeapVariable_delete(HeapVariable* HeapInfo) { free(HeapInfo); }
 
 RBHeapNodeStruct_t* __PROF_HeapVariables_insert(HeapVariables* HV, HeapVariable* NewHeap) {
-  if (NewHeap->start < HV->MinStart) HV->MinStart = NewHeap->start;
-  if (NewHeap->end > HV->MaxEnd) HV->MaxEnd = NewHeap->end;
+  // Widen before inserting: a lock-free reader must never find the block
+  // outside the bounds (see __PROF_HeapVariables_mayContain).
+  if (NewHeap->start < heap_bounds_detail::load(HV->MinStart)) heap_bounds_detail::store(HV->MinStart, NewHeap->start);
+  if (NewHeap->end > heap_bounds_detail::load(HV->MaxEnd)) heap_bounds_detail::store(HV->MaxEnd, NewHeap->end);
   return RBTreeInsertRecursion(HV->Tree, NewHeap);
 }

@@ -34,6 +34,16 @@ typedef struct VFrame_s {
   bool isCalledFromLibrary;  // pushed by the function's own start hook
 } VFrame_t;
 
-void __PROF_VFrame_construct(VFrame_t* Frame, VFrame_t* prev, const Function* funcData);
+inline void __PROF_VFrame_construct(VFrame_t* Frame, VFrame_t* prev, const Function* funcData) {
+  Frame->prev = prev;
+  Frame->function = funcData;
+  Frame->Id = prev ? prev->Id + 1 : 1;
+  Frame->address = 0;
+  Frame->bot = 0;
+  Frame->top = 0;
+  Frame->inner = nullptr;
+  Frame->dynamic_table = nullptr;
+  Frame->isCalledFromLibrary = false;
+}
 void __PROF_VFrame_pushScope(VFrame_t* Frame, VScope_t* Scope);
 VScope_t* __PROF_VFrame_popScope(VFrame_t* Frame);

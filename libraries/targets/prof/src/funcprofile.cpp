@@ -1,11 +1,13 @@
 // The function table and the function-event hooks that keep each thread's
 // virtual call stack in step with the real one. These hooks run at every
-// call and return of the application: a steady call pattern costs one hash
-// look-up, one push, one pop and a one-byte exit record, and allocates
+// call and return of the application: a steady call pattern costs a look-up
+// in a small per-thread cache of recent callees (the hash table only on a
+// miss), one push, one pop and a one-byte exit record, and allocates
 // nothing.
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <type_traits>
 
 #include "Function.h"
 #include "commonProfInclude/TracingConstants.h"
@@ -93,11 +95,38 @@ void __PROF_FNInitializeFuncStruct(uint32_t StaticId, uint64_t Address, const ch
 
 namespace {
 
+// Recent callees of this thread by address, direct-mapped. Exact, not a
+// guess: a registered record is never removed and never replaced for its
+// address (registration keeps the first), so a cached hit stays the table's
+// answer for good. Catch-all answers are not cached, because a binary loaded
+// later may register that address.
+struct CalleeCacheEntry {
+  uint64_t address;
+  const Function* function;
+};
+constexpr unsigned kCalleeCacheSize = 16;
+thread_local constinit CalleeCacheEntry calleeCache[kCalleeCacheSize] = {};
+static_assert(std::is_trivially_destructible_v<CalleeCacheEntry>);
+
+inline CalleeCacheEntry& calleeCacheEntry(uint64_t address) {
+  // Entry points are at least 2-byte apart and usually 16-byte aligned.
+  return calleeCache[(address >> 4 ^ address) % kCalleeCacheSize];
+}
+
 // A function looked up before any binary registered one still needs a
 // record: the catch-all of an empty table answers.
-inline const Function* findFunction(uint64_t address) {
+[[gnu::noinline]] const Function* findFunctionInTable(uint64_t address) {
   if (__PROF_FunctionTable == nullptr) __PROF_FunctionTable = __PROF_Functions_new();
-  return __PROF_Functions_find(__PROF_FunctionTable, address);
+  const Function* F = __PROF_Functions_find(__PROF_FunctionTable, address);
+  if (F->Address == address && address != 0) calleeCacheEntry(address) = {address, F};
+  return F;
+}
+
+inline const Function* findFunction(uint64_t address) {
+  const CalleeCacheEntry& cached = calleeCacheEntry(address);
+  if (cached.address == address && cached.function != nullptr) [[likely]]
+    return cached.function;
+  return findFunctionInTable(address);
 }
 
 void enterFunction(GProfilerState_t* state, uint8_t EmitTraceRecord, uint64_t fnAddress, uint32_t caller) {

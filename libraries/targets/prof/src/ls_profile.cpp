@@ -8,15 +8,18 @@
 
 #include <cinttypes>
 #include <cstdlib>
+#include <type_traits>
 
 #include "Function.h"
 #include "commonProfInclude/TracingConstants.h"
 #include "Locals.h"
 #include "bufferedPrinter.h"
+#include "commonProfInclude/bitfields.h"
 #include "globals.h"
 #include "suspend.h"
 #include "table.h"
 #include "thread_profile_utils.h"
+#include "thread_ranges.h"
 #include "trace.h"
 #include "utils.h"
 
@@ -72,6 +75,7 @@ void __PROF_LSInitTLS(uint32_t Uid, U64 Address, U64 Size, FILE* WriteTo, const 
                                                 __PROF_GlobalVariables_nextAvailableId(__PROF_GlobVarTreePtr));
   }
   __PROF_RegisterGlobalVariable(WriteTo, state->TLSTreePtr, BinaryUid, Uid, Address, Address + Size - 1);
+  __PROF_ThreadRanges_growThreadLocals(state->RangeSlot, state->TLSTreePtr->MinStart, state->TLSTreePtr->MaxEnd);
 }
 
 void __PROF_LSInitLocalInfo(U32 staticLocals, U32 index, uint32_t UID, U64 loc_address, U64 loc_size) {
@@ -275,32 +279,100 @@ const RBNodeStruct_t* __PROF_RBFindInFrame(VFrame_t** pframe, U64 address, U64* 
   return nullptr;
 }
 
+namespace {
+
+// An address outside every block ever registered needs no lock: the
+// registry's bounds only widen, and the availability flag is published
+// after the registry is built.
+inline bool heapMayContain(U64 address) {
+  return __PROF_thread_profile_IsHeapInfoAvailable() != 0 &&
+         __PROF_HeapVariables_mayContain(__PROF_thread_profile_getHeapRegPtr(), address);
+}
+
+}  // namespace
+
 RBHeapNodeStruct_t* __PROF_GetHeapVariable(const GProfilerState_t*, U64 address) {
-  if (__PROF_thread_profile_IsHeapInfoAvailable() == 0) return nullptr;
+  if (!heapMayContain(address)) return nullptr;
   HeapRegistryGuard lock;
   return findHeapNodeLocked(address);
 }
 
+namespace {
+
+// The calling thread's latest heap answers, one found block and one miss:
+// the tree's change count when the answer was given under the registry
+// lock, and the span of addresses whose descent takes the same path. While
+// the count is unchanged the tree is the one that gave the answer, so an
+// address in the span gets the same answer again without the lock or a
+// descent: nothing shared is read but the count. A change made by another
+// thread before this access (ordered by whatever told this thread about the
+// block) has raised the count that this thread then reads, by coherence.
+struct HeapAnswer {
+  uint64_t changes;
+  U64 lo, hi;
+  U64 uid_heap, start;  // of the block found; unused for a miss
+  bool valid;
+};
+thread_local constinit HeapAnswer lastHeapHit = {};
+thread_local constinit HeapAnswer lastHeapMiss = {};
+static_assert(std::is_trivially_destructible_v<HeapAnswer>);
+
+inline bool answers(const HeapAnswer& a, uint64_t changes, U64 address) {
+  return a.valid && a.changes == changes && a.lo <= address && address <= a.hi;
+}
+
+// Block of a heap access: its id and start, or false.
+bool heapAccessTarget(U64 address, U64* uid, U64* start) {
+  if (!heapMayContain(address)) return false;
+  uint64_t changes = __PROF_HeapTreeChanges.load(std::memory_order_acquire);
+  if (answers(lastHeapHit, changes, address)) {
+    *uid = lastHeapHit.uid_heap;
+    *start = lastHeapHit.start;
+    return true;
+  }
+  if (answers(lastHeapMiss, changes, address)) return false;
+
+  HeapRegistryGuard lock;
+  changes = __PROF_HeapTreeChanges.load(std::memory_order_relaxed);
+  U64 lo, hi;
+  const RBHeapNodeStruct_t* node = __PROF_HeapVariables_findSpan(
+      __PROF_thread_profile_getHeapRegPtr(), __PROF_thread_profile_getHeapRegTreePtr_nil(), address, &lo, &hi);
+  if (node == nullptr) {
+    lastHeapMiss = {changes, lo, hi, 0, 0, true};
+    return false;
+  }
+  *uid = node->heap_info->uid_heap;
+  *start = node->heap_info->start;
+  lastHeapHit = {changes, lo, hi, *uid, *start, true};
+  return true;
+}
+
+}  // namespace
+
 bool __PROF_GetHeapBlock(U64 address, heapStruct_t* out) {
-  if (__PROF_thread_profile_IsHeapInfoAvailable() == 0) return false;
+  if (!heapMayContain(address)) return false;
   HeapRegistryGuard lock;
   const RBHeapNodeStruct_t* node = findHeapNodeLocked(address);
   if (node != nullptr) *out = *node->heap_info;
   return node != nullptr;
 }
 
-void __PROF_ldstMemAccess(GlobalVariables* GlobalVars, GProfilerState_t* profState, const U64 adr) {
-  bufferedPrinterStruct_t* printer = profState->TraceBuffPrinterPtr;
+namespace {
 
+// The classification, handing the access record's values to emit, which
+// writes them as one record (with, for a block, its length inside the same
+// hold of the printer lock).
+template <typename Emit>
+inline void classifyAccess(GlobalVariables* GlobalVars, GProfilerState_t* profState, const U64 adr, Emit emit) {
   if (profState->Stackframes_Min <= adr && adr < profState->Stackframes_Max) {
     for (const VFrame_t* frame = profState->FramePtr; frame != nullptr; frame = frame->prev) {
       if (adr < frame->bot || adr >= frame->top) continue;
       uint64_t offset = 0;
       if (const RBNodeStruct_t* V = __PROF_getLocalVariable(frame, adr, &offset)) {
         if (frame == profState->FramePtr)
-          __PROF_TRLocalAccess(printer, V->unique_id, offset);
+          emit(memadr_local, V->unique_id, offset);
         else
-          __PROF_TRArgAccess(printer, V->unique_id, frame->Id, offset);
+          emit(memadr_arg, V->unique_id, frame->Id, offset);
         return;
       }
     }
@@ -308,30 +380,55 @@ void __PROF_ldstMemAccess(GlobalVariables* GlobalVars, GProfilerState_t* profSta
 
   if (GlobalVars != nullptr) {
     if (const RBNodeStruct_t* V = __PROF_GlobalVariables_find(GlobalVars, adr)) {
-      __PROF_TRGlobalAccess(printer, V->unique_id, adr - V->start);
+      emit(memadr_global, V->unique_id, adr - V->start);
       return;
     }
   }
 
-  heapStruct_t block;
-  if (__PROF_GetHeapBlock(adr, &block)) {
-    __PROF_TRHeapAccess(printer, block.uid_heap, adr - block.start);
+  U64 heapUid, heapStart;
+  if (heapAccessTarget(adr, &heapUid, &heapStart)) {
+    emit(memadr_heap, heapUid, adr - heapStart);
     return;
   }
 
-  GlobalVariable tlsVariable;
-  if (__PROF_GetTLSGlobalVariableCopy(adr, &tlsVariable)) {
-    __PROF_TRGlobalAccess(printer, tlsVariable.unique_id, adr - tlsVariable.start);
-    return;
+  // The cross-thread searches lock the thread table and every thread in
+  // it; the range directory tells, without a lock, whether either could
+  // find anything at all.
+  const ThreadRangeCandidates candidates = __PROF_ThreadRanges_candidates(profState->RangeSlot, adr);
+
+  if (candidates & kOtherThreadLocal) {
+    GlobalVariable tlsVariable;
+    if (__PROF_GetTLSGlobalVariableCopy(adr, &tlsVariable)) {
+      // Thread-local variables are recorded as globals.
+      emit(memadr_global, tlsVariable.unique_id, adr - tlsVariable.start);
+      return;
+    }
+  } else if (candidates & kOwnThreadLocal) {
+    // Only this thread's variables can hold the address, and they are its
+    // own: the table search would find the same node, or nothing.
+    if (const GlobalVariable* V = __PROF_GetOwnTLSGlobalVariable(profState, adr)) {
+      emit(memadr_global, V->unique_id, adr - V->start);
+      return;
+    }
   }
 
-  const RemoteAccessInfo_t info = __PROF_GetRemoteAccessInfo(adr);
-  if (info.varUID != 0) {
-    __PROF_TRRemoteAccess(printer, info.varUID, info.fnUID, info.offset, info.threadId);
-    return;
+  if (candidates & kRemote) {
+    const RemoteAccessInfo_t info = __PROF_GetRemoteAccessInfo(adr);
+    if (info.varUID != 0) {
+      emit(memadr_remote, info.varUID, info.fnUID, info.threadId, info.offset);
+      return;
+    }
   }
 
-  __PROF_TRGlobalAccess(printer, VariableId_unknown_, 0);
+  emit(memadr_global, static_cast<U64>(VariableId_unknown_), U64{0});
+}
+
+}  // namespace
+
+void __PROF_ldstMemAccess(GlobalVariables* GlobalVars, GProfilerState_t* profState, const U64 adr) {
+  bufferedPrinterStruct_t* printer = profState->TraceBuffPrinterPtr;
+  classifyAccess(GlobalVars, profState, adr,
+                 [printer](auto... values) { trace_detail::writeRecord(printer, values...); });
 }
 
 namespace {
@@ -351,13 +448,14 @@ void __PROF_LSVariable(const U8* adr) {
     __PROF_ldstMemAccess(__PROF_GlobVarTreePtr, state, reinterpret_cast<U64>(adr));
 }
 
+// The length follows the access record inside the same hold of the printer
+// lock: a close by the finalising thread cannot separate the two.
 void __PROF_LSBlock(const U8* adr, U64 size) {
   GProfilerState_t* state = stateForAccess();
   if (state == nullptr) return;
-  __PROF_ldstMemAccess(__PROF_GlobVarTreePtr, state, reinterpret_cast<U64>(adr));
   bufferedPrinterStruct_t* printer = state->TraceBuffPrinterPtr;
-  PrinterLock lock(printer);
-  __PROF_PRINT_ULEB128(printer, size);
+  classifyAccess(__PROF_GlobVarTreePtr, state, reinterpret_cast<U64>(adr),
+                 [printer, size](auto... values) { trace_detail::writeRecord(printer, values..., size); });
 }
 
 void __PROF_LSOffset(const S64 offset) {

@@ -9,19 +9,8 @@
 #include "bufferedPrinter.h"
 #include "globals.h"
 #include "Locals.h"
+#include "thread_ranges.h"
 #include "utils.h"
-
-void __PROF_VFrame_construct(VFrame_t* Frame, VFrame_t* prev, const Function* funcData) {
-  Frame->prev = prev;
-  Frame->function = funcData;
-  Frame->Id = prev ? prev->Id + 1 : 1;
-  Frame->address = 0;
-  Frame->bot = 0;
-  Frame->top = 0;
-  Frame->inner = nullptr;
-  Frame->dynamic_table = nullptr;
-  Frame->isCalledFromLibrary = false;
-}
 
 void __PROF_VFrame_pushScope(VFrame_t* Frame, VScope_t* Scope) {
   __PROF_InitRBTree(&Scope->tree);
@@ -51,27 +40,20 @@ void __PROF_GProfilerState_init(GProfilerState_t* G) {
   G->Stackframes_Max = 0;
   G->FramePool = nullptr;
   G->ScopePool = nullptr;
+  G->RangeSlot = nullptr;
 }
 
-void __PROF_GProfilerState_pushFrame(GProfilerState_t* gProf, const Function* funcData) {
-  MutexGuard guard(&gProf->FramePtr_mutex);
-  VFrame_t* Frame = gProf->FramePool;
-  if (Frame != nullptr)
-    gProf->FramePool = Frame->prev;
-  else
-    Frame = ProfAlloc<VFrame_t>();
-  __PROF_VFrame_construct(Frame, gProf->FramePtr, funcData);
-  gProf->FramePtr = Frame;
-  gProf->CurrFuncPtr = funcData;
-}
+VFrame_t* __PROF_GProfilerState_newFrame(void) { return ProfAlloc<VFrame_t>(); }
 
 namespace {
 
 void freeDynamicLocal(void* node) { free(node); }
 
+}  // namespace
+
 // Returns every scope still open in the popped frame to the pool and
 // releases its dynamic-local nodes: nothing can reach them any more.
-void releaseFrameContents(GProfilerState_t* gProf, VFrame_t* Frame) {
+void __PROF_GProfilerState_releaseFrameContents(GProfilerState_t* gProf, VFrame_t* Frame) {
   if (VScope_t* innermost = Frame->inner) {
     VScope_t* outermost = innermost;
     while (outermost->prev != nullptr) outermost = outermost->prev;
@@ -86,42 +68,13 @@ void releaseFrameContents(GProfilerState_t* gProf, VFrame_t* Frame) {
   }
 }
 
-}  // namespace
-
-VFrame_t* __PROF_GProfilerState_popFrame(GProfilerState_t* gProf) {
-  VFrame_t* Frame = gProf->FramePtr;
-  if (Frame == nullptr) return nullptr;
-  VFrame_t* newTop;
-  {
-    MutexGuard guard(&gProf->FramePtr_mutex);
-    newTop = Frame->prev;
-    gProf->FramePtr = newTop;
-    gProf->CurrFuncPtr = newTop ? newTop->function : nullptr;
-  }
-  // Unreachable for other threads from here on.
-  releaseFrameContents(gProf, Frame);
-  Frame->prev = gProf->FramePool;
-  gProf->FramePool = Frame;
-  return newTop;
-}
-
-void __PROF_GProfilerState_growStackframeRange(GProfilerState_t* Prof, const VFrame_t* Frame) {
+void __PROF_GProfilerState_widenStackframeRange(GProfilerState_t* Prof, const VFrame_t* Frame) {
   MutexGuard guard(&Prof->Stackframes_mutex);
+  // The mirror widens first: a reader must never see the locked range wider
+  // than the lock-free one.
+  __PROF_ThreadRanges_growStack(Prof->RangeSlot, Frame->bot, Frame->top);
   if (Frame->top > Prof->Stackframes_Max) Prof->Stackframes_Max = Frame->top;
   if (Frame->bot < Prof->Stackframes_Min) Prof->Stackframes_Min = Frame->bot;
-}
-
-void __PROF_GProfilerState_setCurrentFrameAddress(GProfilerState_t* Prof, uint64_t frameAddress) {
-  VFrame_t* Frame = Prof->FramePtr;
-  const Locals* L = __PROF_Function_getLocalsTree(Frame->function);
-  {
-    MutexGuard guard(&Prof->FramePtr_mutex);
-    Frame->address = frameAddress;
-    if (L == nullptr) return;
-    Frame->bot = frameAddress + static_cast<uint64_t>(L->min_start);
-    Frame->top = frameAddress + static_cast<uint64_t>(L->max_end) + 1;
-  }
-  __PROF_GProfilerState_growStackframeRange(Prof, Frame);
 }
 
 void __PROF_GProfilerState_destruct(GProfilerState_t* Prof) {

@@ -47,11 +47,25 @@ RBHeapTreeStruct_t* InitRBHeapTree(int (*CompFunc)(const void*, const void*),
   return tree;
 }
 
-void HeapLeftRotate(RBHeapTreeStruct_t* tree, RBHeapNodeStruct_t* x) { sentinel_rb::leftRotate(tree, x); }
+std::atomic<uint64_t> __PROF_HeapTreeChanges{0};
 
-void HeapRightRotate(RBHeapTreeStruct_t* tree, RBHeapNodeStruct_t* y) { sentinel_rb::rightRotate(tree, y); }
+namespace {
+// Relaxed: the count is read under the same lock as the change it counts.
+void noteChange() { __PROF_HeapTreeChanges.fetch_add(1, std::memory_order_relaxed); }
+}  // namespace
+
+void HeapLeftRotate(RBHeapTreeStruct_t* tree, RBHeapNodeStruct_t* x) {
+  noteChange();
+  sentinel_rb::leftRotate(tree, x);
+}
+
+void HeapRightRotate(RBHeapTreeStruct_t* tree, RBHeapNodeStruct_t* y) {
+  noteChange();
+  sentinel_rb::rightRotate(tree, y);
+}
 
 void HeapTreeInsertHelp(RBHeapTreeStruct_t* tree, RBHeapNodeStruct_t* z) {
+  noteChange();
   RBHeapNodeStruct_t* nil = tree->nil;
   z->left = z->right = nil;
   RBHeapNodeStruct_t* y = tree->root;
@@ -86,11 +100,15 @@ RBHeapNodeStruct_t* HeapTreePredecessor(RBHeapTreeStruct_t* tree, RBHeapNodeStru
   return sentinel_rb::predecessor(tree, x);
 }
 
-void RBHeapDeleteFixUp(RBHeapTreeStruct_t* tree, RBHeapNodeStruct_t* x) { sentinel_rb::deleteFixUp(tree, x); }
+void RBHeapDeleteFixUp(RBHeapTreeStruct_t* tree, RBHeapNodeStruct_t* x) {
+  noteChange();
+  sentinel_rb::deleteFixUp(tree, x);
+}
 
 // DestroyInfo runs once, for z's block; the node of z's successor keeps its
 // own block when it moves into z's place.
 void RBHeapDelete(RBHeapTreeStruct_t* tree, RBHeapNodeStruct_t* z) {
+  noteChange();
   sentinel_rb::remove(tree, z, [tree](RBHeapNodeStruct_t* n) { tree->DestroyInfo(n->heap_info); });
 }
 
@@ -106,6 +124,7 @@ RBHeapNodeStruct_t* RBExactQuery(RBHeapTreeStruct_t* tree, void* q) {
 }
 
 void RBHeapTreeDestroy(RBHeapTreeStruct_t* tree) {
+  noteChange();
   HeapTreeDestHelper(tree, tree->root->left);
   free(tree->root);
   free(tree->nil);

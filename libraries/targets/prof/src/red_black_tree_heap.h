@@ -10,6 +10,7 @@
 // on the guarded allocator of utils.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <type_traits>
 
@@ -58,6 +59,11 @@ RBHeapTreeStruct_t* InitRBHeapTree(int (*CompFunc)(const void*, const void*),
 RBHeapNodeStruct_t* RBTreeInsertRecursion(RBHeapTreeStruct_t* tree, heapStruct_t* info);
 // Places a caller-made node by the search rule, without recolouring.
 void HeapTreeInsertHelp(RBHeapTreeStruct_t* tree, RBHeapNodeStruct_t* z);
+// Counts every change of the shape or content of any heap tree (insertion,
+// rotation, deletion, destruction). A reader holding a tree's lock that sees
+// the same count as at an earlier look-up under that lock knows the tree is
+// unchanged since, so the earlier answer still stands.
+extern std::atomic<uint64_t> __PROF_HeapTreeChanges;
 
 void HeapLeftRotate(RBHeapTreeStruct_t* tree, RBHeapNodeStruct_t* x);
 void HeapRightRotate(RBHeapTreeStruct_t* tree, RBHeapNodeStruct_t* y);

@@ -19,6 +19,7 @@
 #include "profiler_state.h"
 #include "proflibAPI_internal.h"
 #include "threadIdLookupTable.h"
+#include "thread_ranges.h"
 #include "utils.h"
 
 namespace {
@@ -34,11 +35,6 @@ std::atomic<U8> finalizing_application{0};
 pthread_once_t init_done = PTHREAD_ONCE_INIT;
 pthread_key_t key;
 
-// The calling thread's profile; null until its first profiled call. A plain
-// pointer so that nothing runs at thread exit but the key's destructor.
-thread_local thread_profile_t* current_thread_profile = nullptr;
-static_assert(std::is_trivially_destructible_v<thread_profile_t*>);
-
 HeapVariables HeapReg;
 // Guards HeapReg (tree and bounds); taken after
 // sync_access_to_heap_info_initialized and before sync_access_to_StatHeapArrayPtr.
@@ -46,8 +42,11 @@ pthread_mutex_t sync_access_to_HeapRegTreePtr = PTHREAD_MUTEX_INITIALIZER;
 ArrayStruct_t* StatHeapArrayPtr = nullptr;
 // Guards StatHeapArrayPtr and the archive it points to; innermost heap lock.
 pthread_mutex_t sync_access_to_StatHeapArrayPtr = PTHREAD_MUTEX_INITIALIZER;
-bool heap_info_initialized = false;
-// Guards heap_info_initialized and the one-time creation of the registry.
+// Set once, under sync_access_to_heap_info_initialized, after the registry
+// and the archive exist. Release/acquire: a thread that sees it set sees
+// both fully built, so the "is heap info available" test needs no lock.
+std::atomic<bool> heap_info_initialized{false};
+// Guards the one-time creation of the registry (and the writing of the flag).
 pthread_mutex_t sync_access_to_heap_info_initialized = PTHREAD_MUTEX_INITIALIZER;
 pthread_mutex_t sync_access_to_leak_list = PTHREAD_MUTEX_INITIALIZER;
 
@@ -84,7 +83,7 @@ const thread_profile_t* createProfileOfCallingThread() {
     if (finalizing_application.load() == 0) {
       profile = __PROF_get_or_create_ThreadInfo_from_PTID(pthread_self(), true);
       profile->initializer_active = true;
-      current_thread_profile = profile;
+      __PROF_current_thread_profile = profile;
     }
   }
   if (finalizing_application.load() != 0) {
@@ -146,6 +145,11 @@ void find_thread_containing_local(const OrderedSet_node_t* node, void* args) {
   auto* search = static_cast<RemoteAccessCallBackArgs_t*>(args);
   auto* profile = static_cast<thread_profile_t*>(node->info);
   if (search->candidate != nullptr || profile == nullptr) return;
+  // The table lock keeps the record's state pointer and the state itself in
+  // place; a thread whose lock-free range cannot hold the address is passed
+  // over without touching its locks (that range covers the locked one).
+  const GProfilerState_t* current = profile->prof_state;
+  if (current != nullptr && !__PROF_ThreadRanges_mayHoldStackAddress(current->RangeSlot, search->address)) return;
   pthread_mutex_lock(&profile->thread_state_mutex);
   const bool running = profile->thread_id != search->threadId &&
                        profile->thread_state == THREAD_STATE_RUNNING;
@@ -161,12 +165,10 @@ void find_thread_containing_local(const OrderedSet_node_t* node, void* args) {
 
 }  // namespace
 
-const thread_profile_t* __PROF_thread_profile_GetProfileInfo(void) {
-  if (const thread_profile_t* profile = current_thread_profile) return profile;
-  return createProfileOfCallingThread();
-}
+thread_local constinit thread_profile_t* __PROF_current_thread_profile = nullptr;
+static_assert(std::is_trivially_destructible_v<thread_profile_t*>);
 
-const thread_profile_t* __PROF_get_thread_profile_or_null(void) { return current_thread_profile; }
+const thread_profile_t* __PROF_thread_profile_CreateProfileInfo(void) { return createProfileOfCallingThread(); }
 
 bufferedPrinterStruct_t* __PROF_printerOfCallingThread(void) {
   const GProfilerState_t* state = __PROF_stateOfCallingThread();
@@ -186,6 +188,7 @@ void init_prof_state(thread_profile_t* thread_info) {
   auto* state = ProfAlloc<GProfilerState_t>();
   __PROF_GProfilerState_init(state);
   state->ThreadProfile = thread_info;
+  state->RangeSlot = __PROF_ThreadRanges_claim();
   thread_info->prof_state = state;
 }
 
@@ -243,6 +246,7 @@ void __PROF_thread_profile_release_state(thread_profile_t* profile) {
     __PROF_FreeRBNodes(&state->TLSTreePtr->Tree);
     free(state->TLSTreePtr);
   }
+  __PROF_ThreadRanges_release(state->RangeSlot);
   free(state);
 }
 
@@ -254,24 +258,24 @@ void __PROF_finalize_all_threads(void) {
 }
 
 void __PROF_thread_profile_init_heap_info(void) {
+  // Every allocation asks; after the first only this load runs.
+  if (heap_info_initialized.load(std::memory_order_acquire)) return;
   MutexGuard initLock(&sync_access_to_heap_info_initialized);
-  if (heap_info_initialized) return;
+  if (heap_info_initialized.load(std::memory_order_relaxed)) return;
   {
     MutexGuard treeLock(&sync_access_to_HeapRegTreePtr);
     HeapReg.Tree = InitRBHeapTree(__PROF_HeapElemCompare, __PROF_thread_profile_MoveFreeHeapToArray, nullptr);
-    HeapReg.MinStart = UINT64_MAX;
-    HeapReg.MaxEnd = 0;
+    __PROF_HeapVariables_resetBounds(&HeapReg);
   }
   {
     MutexGuard archiveLock(&sync_access_to_StatHeapArrayPtr);
     StatHeapArrayPtr = ArrayCreate();
   }
-  heap_info_initialized = true;
+  heap_info_initialized.store(true, std::memory_order_release);
 }
 
 int __PROF_thread_profile_IsHeapInfoAvailable(void) {
-  MutexGuard lock(&sync_access_to_heap_info_initialized);
-  return heap_info_initialized ? 1 : 0;
+  return heap_info_initialized.load(std::memory_order_acquire) ? 1 : 0;
 }
 
 HeapVariables* __PROF_thread_profile_getHeapRegPtr(void) { return &HeapReg; }
@@ -314,10 +318,23 @@ bool __PROF_GetTLSGlobalVariableCopy(U64 Addr, GlobalVariable* out) {
   return true;
 }
 
+// Cancellation stays as the caller left it: nothing between taking and
+// releasing the table lock here is a cancellation point (mutex operations
+// and the frame walk only), so the lock cannot be left held by a cancelled
+// thread.
+// No lock: a running thread is the only writer of its own life-cycle state
+// and of its thread-local tree, so it may read both itself. The answer is
+// the table search's whenever no other thread's variables can hold Addr.
+const GlobalVariable* __PROF_GetOwnTLSGlobalVariable(const GProfilerState_t* state, U64 Addr) {
+  const thread_profile_t* profile = state->ThreadProfile;
+  if (profile == nullptr || profile->thread_state != THREAD_STATE_RUNNING || state->TLSTreePtr == nullptr)
+    return nullptr;
+  return __PROF_GlobalVariables_find(state->TLSTreePtr, Addr);
+}
+
 RemoteAccessInfo_t __PROF_GetRemoteAccessInfo(U64 address) {
   RemoteAccessInfo_t result{};
   const uint32_t self = __PROF_thread_profile_GetProfileInfo()->thread_id;
-  NoCancellation noCancel;
   LookupTreeGuard lock;
   RemoteAccessCallBackArgs_t search{self, address, nullptr};
   __PROF_preorder_callback(find_thread_containing_local, &search);

@@ -14,8 +14,21 @@
 struct bufferedPrinterStruct_s;
 typedef struct bufferedPrinterStruct_s bufferedPrinterStruct_t;
 
-const thread_profile_t* __PROF_thread_profile_GetProfileInfo(void);
-const thread_profile_t* __PROF_get_thread_profile_or_null(void);
+// The calling thread's profile; null until its first profiled call. A plain
+// pointer, constant-initialised, so that every hook reaches it with one
+// thread-relative load and nothing runs at thread exit but the key's
+// destructor. Written only by its own thread.
+extern thread_local constinit thread_profile_t* __PROF_current_thread_profile;
+// Creates the calling thread's profile (its first profiled call).
+[[gnu::noinline, gnu::cold]] const thread_profile_t* __PROF_thread_profile_CreateProfileInfo(void);
+// The calling thread's profile, created on first use. Inline: every hook
+// asks, and after a thread's first call this is one load.
+inline const thread_profile_t* __PROF_thread_profile_GetProfileInfo(void) {
+  if (const thread_profile_t* profile = __PROF_current_thread_profile) [[likely]]
+    return profile;
+  return __PROF_thread_profile_CreateProfileInfo();
+}
+inline const thread_profile_t* __PROF_get_thread_profile_or_null(void) { return __PROF_current_thread_profile; }
 U32 __PROF_thread_profile_get_thread_id(void);
 U32 __PROF_thread_profile_get_new_thread_id(void);
 void __PROF_thread_profile_SetProfileFinalized(thread_profile_t* profile);
@@ -63,6 +76,10 @@ void __PROF_unlock_access_to_leak_list(void);
 // reads them under the lock.
 const GlobalVariable* __PROF_GetTLSGlobalVariable(U64 Addr);
 [[nodiscard]] bool __PROF_GetTLSGlobalVariableCopy(U64 Addr, GlobalVariable* out);
+// The calling thread's own thread-local variable holding Addr (state is the
+// calling thread's), or null; what the table search gives when no other
+// thread's variables can hold Addr.
+const GlobalVariable* __PROF_GetOwnTLSGlobalVariable(const GProfilerState_t* state, U64 Addr);
 RemoteAccessInfo_t __PROF_GetRemoteAccessInfo(U64 address);
 
 // The calling thread's profiler state (its profile is made on first use);

@@ -11,16 +11,7 @@
 #include "suspend.h"
 #include "thread_profile_utils.h"
 
-namespace {
-
-// Writes the values of one record as ULEB128 under the printer's lock.
-template <typename... Values>
-void writeRecord(bufferedPrinterStruct_t* printer, Values... values) {
-  PrinterLock lock(printer);
-  (__PROF_PRINT_ULEB128(printer, static_cast<U64>(values)), ...);
-}
-
-}  // namespace
+using trace_detail::writeRecord;
 
 void __PROF_TRInitTrace(bufferedPrinterStruct_t* printer, Configuration Conf) {
   __PROF_PRINT_ULEB128(printer, cb_version);
@@ -30,15 +21,9 @@ void __PROF_TRInitTrace(bufferedPrinterStruct_t* printer, Configuration Conf) {
   __PROF_PRINT_ULEB128(printer, Conf.TraceMemoryAllocation ? 1 : 0);
 }
 
-void __PROF_TRFunctionEntry(bufferedPrinterStruct_t* printer, U32 Caller, U32 FunctionId) {
-  writeRecord(printer, cb_fentry, FunctionId, Caller);
-}
-
 void __PROF_TRFunctionVlaInit(bufferedPrinterStruct_t* printer, uint64_t Size) {
   writeRecord(printer, cb_vla_init, Size);
 }
-
-void __PROF_TRFunctionExit(bufferedPrinterStruct_t* printer) { writeRecord(printer, cb_fexit); }
 
 void __PROF_TRFunctionExitWithReturn(bufferedPrinterStruct_t* printer, U64 returnValue) {
   writeRecord(printer, cb_fexit_with_return_value, returnValue);
@@ -50,25 +35,9 @@ void __PROF_TRFunctionExitUnwindStop(bufferedPrinterStruct_t* printer, U32 Unwin
   writeRecord(printer, cb_unwindstop, UnwindLoc);
 }
 
-void __PROF_TRLocalAccess(bufferedPrinterStruct_t* printer, U64 varUid, U64 offset) {
-  writeRecord(printer, memadr_local, varUid, offset);
-}
-
-void __PROF_TRGlobalAccess(bufferedPrinterStruct_t* printer, U64 varUid, U64 offset) {
-  writeRecord(printer, memadr_global, varUid, offset);
-}
-
-void __PROF_TRArgAccess(bufferedPrinterStruct_t* printer, U64 varUid, uint32_t FrameId, U64 offset) {
-  writeRecord(printer, memadr_arg, varUid, FrameId, offset);
-}
-
 void __PROF_TRRemoteAccess(bufferedPrinterStruct_t* printer, U64 varUid, U64 fnUid, U64 offset,
                            U32 thread_to) {
   writeRecord(printer, memadr_remote, varUid, fnUid, thread_to, offset);
-}
-
-void __PROF_TRHeapAccess(bufferedPrinterStruct_t* printer, U64 varUid, U64 offset) {
-  writeRecord(printer, memadr_heap, varUid, offset);
 }
 
 void __PROF_TRMemAlloc(bufferedPrinterStruct_t* printer, U64 UID, U64 size, U64 adr) {
