@@ -255,8 +255,6 @@ bool RecordDecoder::leave(Record* r, RecordKind kind) {
     return true;
   }
   if (frames_.empty()) return stop(r->offset, std::string(recordKindName(kind)) + " with no frame open");
-  if (kind != RecordKind::kUnwind && frames_.back().role == BracketRole::kThreadName && !frames_.back().named)
-    return stop(r->offset, "a pthread_setname_np call closed without its thread-name values");
   r->id = frames_.back().function;
   r->function = nameOf(r->id);
   frames_.pop_back();
