@@ -69,7 +69,7 @@ TEST(TraceStream, StreamsValuesAcrossWindowsAndTellsCompleteFromCutAndDamaged) {
   EXPECT_GT(partial.offset(), plain.size() / 4);
   EXPECT_LT(partial.offset(), plain.size());
   if (r == tracereader::ReadResult::kError) {
-    EXPECT_EQ(partial.errorText(), "the data ends inside a value");
+    EXPECT_STREQ(partial.errorText(), "the data ends inside a value");
   }
 
   Bytes damaged = z;

@@ -105,7 +105,8 @@ int infoCommand(int argc, const char* const* argv, const Io& io) {
                  modes.c_str(), static_cast<unsigned long long>(scan.values));
     if (!scan.sound()) {
       findings = true;
-      std::fprintf(io.err, "proftrace: %s: %s\n", t.path.c_str(), scan.findings().c_str());
+      std::fprintf(io.err, "proftrace: %s: %s; decodes to offset %llu\n", t.path.c_str(), scan.findings().c_str(),
+                   static_cast<unsigned long long>(scan.plainBytes));
     }
   }
   if (run.traces.empty()) {

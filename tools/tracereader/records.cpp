@@ -115,7 +115,7 @@ bool RecordDecoder::read(uint64_t* value, const char* what) {
   switch (source_.next(&v)) {
     case ReadResult::kOk: *value = v.value; return true;
     case ReadResult::kEnd: return stop(at, std::string("the data ends before the ") + what);
-    case ReadResult::kError: return stop(at, source_.errorText() + " (" + what + ")");
+    case ReadResult::kError: return stop(at, std::string(source_.errorText()) + " (" + what + ")");
   }
   return false;
 }
@@ -326,7 +326,7 @@ bool RecordDecoder::threadName(Record* r, uint64_t first) {
   if (!read(&r->value, "name length")) return false;
   const uint64_t at = source_.offset();
   if (source_.raw(r->value, &r->text, kMaxNameBytes) != ReadResult::kOk)
-    return stop(at, source_.errorText() + " (thread name)");
+    return stop(at, std::string(source_.errorText()) + " (thread name)");
   r->depth = static_cast<uint32_t>(frames_.size());
   return true;
 }

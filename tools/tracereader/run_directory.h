@@ -1,8 +1,10 @@
 // Reads a run directory: the manifest files the runtime writes at start-up
 // (working directory, quoted command line, binaries, load order, function
 // mapping), the name lines of globalVariableMapping, and the list of
-// per-thread traces. Never throws; every malformed line and unreadable file
-// becomes a problem with its file, line and reason, and the rest is kept.
+// per-thread traces. readRunDirectory and NameIndex never throw; every
+// malformed line and unreadable file becomes a problem with its file, line
+// and reason, and the rest is kept. The parse functions they use throw
+// nothing but std::bad_alloc.
 #pragma once
 
 #include <cstdint>

@@ -48,10 +48,10 @@ TraceStream::~TraceStream() {
   if (file_ != nullptr) std::fclose(file_);
 }
 
-void TraceStream::fail(StreamState state, std::string detail) {
+void TraceStream::fail(StreamState state, const char* detail) {
   state_ = state;
   try {
-    detail_ = std::move(detail);
+    detail_ = detail;
   } catch (...) {
   }
 }

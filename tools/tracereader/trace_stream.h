@@ -37,8 +37,8 @@ class ValueSource {
   virtual ReadResult raw(uint64_t n, std::string* kept, size_t keepMax) = 0;
   // Plain-byte offset of the next value.
   [[nodiscard]] virtual uint64_t offset() const = 0;
-  // Why the last kError happened.
-  [[nodiscard]] virtual const std::string& errorText() const = 0;
+  // Why the last kError happened (a constant text).
+  [[nodiscard]] virtual const char* errorText() const = 0;
 };
 
 // State of the compressed stream behind a TraceStream.
@@ -68,7 +68,7 @@ class TraceStream final : public ValueSource {
   ReadResult next(Leb128* value) override;
   ReadResult raw(uint64_t n, std::string* kept, size_t keepMax) override;
   [[nodiscard]] uint64_t offset() const override { return base_ + pos_; }
-  [[nodiscard]] const std::string& errorText() const override { return error_; }
+  [[nodiscard]] const char* errorText() const override { return error_; }
 
   // The next run of plain bytes (whatever is inflated and not yet taken);
   // kEnd when none is left.
@@ -89,7 +89,7 @@ class TraceStream final : public ValueSource {
   // stopped.
   void fill(size_t want);
   bool refillInput();
-  void fail(StreamState state, std::string detail);
+  void fail(StreamState state, const char* detail);
 
   struct Zlib;
   std::unique_ptr<Zlib> z_;
@@ -107,7 +107,7 @@ class TraceStream final : public ValueSource {
   uint64_t trailing_ = 0;
   StreamState state_ = StreamState::kUnreadable;
   std::string detail_;
-  std::string error_;
+  const char* error_ = "";
 };
 
 // Values of plain bytes already in memory (a test's synthetic sequence, or
@@ -118,12 +118,12 @@ class MemoryValues final : public ValueSource {
   ReadResult next(Leb128* value) override;
   ReadResult raw(uint64_t n, std::string* kept, size_t keepMax) override;
   [[nodiscard]] uint64_t offset() const override { return pos_; }
-  [[nodiscard]] const std::string& errorText() const override { return error_; }
+  [[nodiscard]] const char* errorText() const override { return error_; }
 
  private:
   std::span<const uint8_t> bytes_;
   size_t pos_ = 0;
-  std::string error_;
+  const char* error_ = "";
 };
 
 }  // namespace tracereader
