@@ -1,7 +1,9 @@
 // proftrace as a user runs it: on the run directory of one simulation run,
 // then on a copy whose trace was cut as a killed process leaves it, on a
-// folder that is not a run directory and with a bad command line.
+// folder that is not a run directory and with a bad command line; and its
+// labels and counts on a run written under the decodable convention.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <string>
@@ -13,6 +15,13 @@ using namespace proctest;
 namespace {
 
 RunResult proftrace(const std::vector<std::string>& args) { return run(PROFTRACE_PATH, args); }
+
+void writeText(const std::string& path, const std::string& text) {
+  FILE* f = fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  fwrite(text.data(), 1, text.size(), f);
+  fclose(f);
+}
 
 void copyPrefix(const std::string& from, const std::string& to, size_t bytes) {
   const std::string data = readFile(from);
@@ -76,6 +85,43 @@ TEST(Proftrace, ReadsTheSimulationsRunDirectory) {
   const RunResult help = proftrace({"stats", "--help"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_EQ(help.out.rfind("Usage: proftrace stats", 0), 0u);
+}
+
+// A run as a plugin-built program leaves it: name lines, and a trace whose
+// malloc and memcpy calls are bracketed by their entries and exits.
+TEST(Proftrace, LabelsAndCountsADecodableRun) {
+  const std::string dir = scratchDir("proftrace_decodable");
+  writeText(dir + "/commandline", "\"./design\"");
+  writeText(dir + "/workingDirectory", "/w");
+  writeText(dir + "/binaries", "app_0\n");
+  writeText(dir + "/lookupOrder", "app_0\n");
+  writeText(dir + "/functionMapping", "200 app_0 200\n201 app_0 201\n202 app_0 202\n");
+  writeText(dir + "/globalVariableMapping",
+            "function\tapp_0\t200\tmain\nfunction\tapp_0\t201\tmalloc\nfunction\tapp_0\t202\tmemcpy\n"
+            "global\tapp_0\t1\tgTable\t64\tdesign.c\t3\n");
+  const std::vector<uint8_t> plain = uleb({24, 5, 26, 1, 1, 0, 200, 0,     // main
+                                           0, 201, 200, 6, 1, 32, 4096, 2,  // malloc: allocation
+                                           6, 1, 4,                         // heap access
+                                           0, 202, 200, 6, 1, 0, 16, 2,     // memcpy: access with size
+                                           4, 1, 8, 10, 32, 1, 2});
+  std::vector<uint8_t> z(compressBound(plain.size()));
+  uLongf size = z.size();
+  ASSERT_EQ(compress2(z.data(), &size, plain.data(), plain.size(), 4), Z_OK);
+  writeText(dir + "/thread0000-trace.txt", std::string(z.begin(), z.begin() + static_cast<ptrdiff_t>(size)));
+
+  const RunResult labels = proftrace({"dump", "--labels", dir + "/thread0000-trace.txt"});
+  EXPECT_EQ(labels.exitCode, 0) << labels.err;
+  EXPECT_NE(labels.out.find("heap-alloc block=1 size=32 address=4096"), std::string::npos) << labels.out;
+  EXPECT_NE(labels.out.find("heap-access block=1 offset=0 blocksize=16"), std::string::npos) << labels.out;
+  EXPECT_NE(labels.out.find("global-access variable=1 name=\"gTable\" offset=8"), std::string::npos) << labels.out;
+
+  const RunResult stats = proftrace({"stats", dir});
+  EXPECT_EQ(stats.exitCode, 0) << stats.err;
+  EXPECT_NE(stats.out.find("malloc [201]                                        1            1"), std::string::npos)
+      << stats.out;
+  EXPECT_NE(stats.out.find("heap: 1 allocations (32 bytes), 0 reallocations (to 0 bytes), 1 frees (32 bytes)"),
+            std::string::npos);
+  EXPECT_NE(stats.out.find("accesses: 0 local, 1 global, 0 outer-frame, 2 heap"), std::string::npos);
 }
 
 }  // namespace
