@@ -27,7 +27,8 @@ file(GLOB PROF_CMAKE_FUNCTIONS ${PROJECT_SOURCE_DIR}/cmake/prof.cmake ${PROJECT_
 install(FILES ${PROF_CMAKE_FUNCTIONS} DESTINATION ${PROF_INSTALL_CMAKEDIR})
 
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/profConfig.cmake.in
-  ${PROJECT_BINARY_DIR}/package/profConfig.cmake INSTALL_DESTINATION ${PROF_INSTALL_CMAKEDIR})
+  ${PROJECT_BINARY_DIR}/package/profConfig.cmake INSTALL_DESTINATION ${PROF_INSTALL_CMAKEDIR}
+  PATH_VARS PROF_INSTALL_STUBDIR CMAKE_INSTALL_INCLUDEDIR)
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/package/profConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMinorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/package/profConfig.cmake ${PROJECT_BINARY_DIR}/package/profConfigVersion.cmake
