@@ -85,7 +85,8 @@ TEST_F(InstalledPackage, FindPackageBuildsAnOutOfTreeProgram) {
   const std::string profile = scratch() + "/profiles/cmake";
   proctest::RunResult r = cmake({"-S", kProbeDir, "-B", build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
                                  "-DCMAKE_PREFIX_PATH=" + prefix(), "-DCMAKE_C_COMPILER=" PROF_C_COMPILER,
-                                 "-DCMAKE_CXX_COMPILER=" PROF_CXX_COMPILER, "-DPROBE_PROFILE_DIR=" + profile});
+                                 "-DCMAKE_CXX_COMPILER=" PROF_CXX_COMPILER, "-DPROBE_PROFILE_DIR=" + profile,
+                                 "-DPROBE_PROF_VERSION=" PROF_VERSION});
   ASSERT_EQ(r.exitCode, 0) << describe(r);
   r = cmake({"--build", build, "-j", "2"});
   ASSERT_EQ(r.exitCode, 0) << describe(r);
