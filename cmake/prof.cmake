@@ -1,41 +1,89 @@
-# prof_add_instrumented_executable(<name> SOURCES <files...> STUB <file>
+# CMake functions for hand-instrumented executables. They work in this
+# source tree (also when another project adds it with add_subdirectory) and
+# from an installed copy found with find_package(prof).
+#
+# prof_add_instrumented_executable(<name> SOURCES <files...> [STUB <file>]
 #     [PROFILE_DIR <abs dir>] [TRACE_MEM ON|OFF] [TRACE_ALLOCS ON|OFF])
 #
-# Links hand-instrumented sources with the start-up stub and the runtime.
-# STUB is the binary's generated part (its three registration routines);
-# the stub's common part (start-up constructor, configuration record, note,
-# hook tables) is compiled into each executable with its own configuration.
+# Adds an executable from hand-instrumented sources and makes it a profiled
+# one with prof_link_runtime. STUB is the binary's generated part (its three
+# registration routines, see profStub/stub.h); it may as well be one of the
+# SOURCES.
+#
+# prof_link_runtime(<target> [PROFILE_DIR <abs dir>] [TRACE_MEM ON|OFF]
+#     [TRACE_ALLOCS ON|OFF])
+#
+# Makes an existing executable target a profiled one: compiles the common
+# part of the start-up stub (start-up constructor, configuration record,
+# note, hook tables) into it with its own configuration and links the
+# runtime and the stream model (target prof::prof).
+#   PROFILE_DIR   absolute directory under which each run creates its run
+#                 directory; default: <PROF_PROFILE_DIR>/<target> when
+#                 PROF_PROFILE_DIR is set, else
+#                 <CMAKE_BINARY_DIR>/profile/<target>.
+#   TRACE_MEM     write memory-access records (default PROF_TRACE_MEM, ON).
+#   TRACE_ALLOCS  track heap blocks (default PROF_TRACE_ALLOCS, ON).
+include_guard(GLOBAL)
+
+function(prof_link_runtime target)
+  cmake_parse_arguments(ARG "" "PROFILE_DIR;TRACE_MEM;TRACE_ALLOCS" "" ${ARGN})
+  if(ARG_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "prof_link_runtime(${target}): unknown arguments ${ARG_UNPARSED_ARGUMENTS}")
+  endif()
+  if(NOT TARGET prof::prof OR NOT TARGET prof::stub)
+    message(FATAL_ERROR "prof_link_runtime(${target}): the targets prof::prof and prof::stub are not "
+                        "visible here; call find_package(prof) in this directory or a parent")
+  endif()
+  if(NOT DEFINED ARG_PROFILE_DIR)
+    if(PROF_PROFILE_DIR)
+      set(ARG_PROFILE_DIR "${PROF_PROFILE_DIR}/${target}")
+    else()
+      set(ARG_PROFILE_DIR "${CMAKE_BINARY_DIR}/profile/${target}")
+    endif()
+  endif()
+  # The directory is baked into the executable and the program may run
+  # anywhere: a relative path would name a different place in every run.
+  if(NOT IS_ABSOLUTE "${ARG_PROFILE_DIR}")
+    message(FATAL_ERROR "${target}: the profile directory must be absolute, got '${ARG_PROFILE_DIR}'")
+  endif()
+  foreach(mode TRACE_MEM TRACE_ALLOCS)
+    if(NOT DEFINED ARG_${mode})
+      if(DEFINED PROF_${mode})
+        set(ARG_${mode} ${PROF_${mode}})
+      else()
+        set(ARG_${mode} ON)
+      endif()
+    endif()
+    if(ARG_${mode})
+      set(${mode} 1)
+    else()
+      set(${mode} 0)
+    endif()
+  endforeach()
+
+  target_compile_definitions(${target} PRIVATE
+    "PROF_PROFILE_DIR=\"${ARG_PROFILE_DIR}\"" PROF_TRACE_MEM=${TRACE_MEM} PROF_TRACE_ALLOCS=${TRACE_ALLOCS})
+  # The note's descriptor holds an absolute address in a read-only section,
+  # so the executable is linked at a fixed address (no load-time relocation);
+  # the hooks are exported in its dynamic symbol table.
+  set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE OFF ENABLE_EXPORTS ON)
+  target_link_options(${target} PRIVATE -no-pie)
+  # prof::stub brings the stub's sources; prof::prof the libraries and
+  # everything they link (zlib, threads), found by whoever defined them.
+  target_link_libraries(${target} PRIVATE prof::stub prof::prof)
+endfunction()
+
 function(prof_add_instrumented_executable name)
   cmake_parse_arguments(ARG "" "STUB;PROFILE_DIR;TRACE_MEM;TRACE_ALLOCS" "SOURCES" ${ARGN})
-  if(NOT ARG_PROFILE_DIR)
-    set(ARG_PROFILE_DIR "${PROF_PROFILE_DIR}")
+  if(ARG_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "prof_add_instrumented_executable(${name}): unknown arguments ${ARG_UNPARSED_ARGUMENTS}")
   endif()
-  if(NOT IS_ABSOLUTE "${ARG_PROFILE_DIR}")
-    message(FATAL_ERROR "${name}: the profile directory must be absolute, got '${ARG_PROFILE_DIR}'")
-  endif()
-  if(NOT DEFINED ARG_TRACE_MEM)
-    set(ARG_TRACE_MEM ${PROF_TRACE_MEM})
-  endif()
-  if(NOT DEFINED ARG_TRACE_ALLOCS)
-    set(ARG_TRACE_ALLOCS ${PROF_TRACE_ALLOCS})
-  endif()
-  set(mem 0)
-  set(allocs 0)
-  if(ARG_TRACE_MEM)
-    set(mem 1)
-  endif()
-  if(ARG_TRACE_ALLOCS)
-    set(allocs 1)
-  endif()
-
-  add_executable(${name} ${ARG_SOURCES} ${ARG_STUB} ${PROF_STUB_SOURCES})
-  target_compile_definitions(${name} PRIVATE
-    "PROF_PROFILE_DIR=\"${ARG_PROFILE_DIR}\"" PROF_TRACE_MEM=${mem} PROF_TRACE_ALLOCS=${allocs})
-  target_include_directories(${name} PRIVATE ${PROF_PUBLIC_INCLUDE_DIRS} ${PROF_STUB_INCLUDE_DIR})
-  # The note's descriptor holds an absolute address in a read-only section,
-  # so the executable is linked at a fixed address (no load-time relocation).
-  set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE OFF ENABLE_EXPORTS ON)
-  target_link_options(${name} PRIVATE -no-pie)
-  # hls before prof: the stream wrappers report through the runtime.
-  target_link_libraries(${name} PRIVATE hls prof ZLIB::ZLIB Threads::Threads)
+  add_executable(${name} ${ARG_SOURCES} ${ARG_STUB})
+  set(options)
+  foreach(option PROFILE_DIR TRACE_MEM TRACE_ALLOCS)
+    if(DEFINED ARG_${option})
+      list(APPEND options ${option} ${ARG_${option}})
+    endif()
+  endforeach()
+  prof_link_runtime(${name} ${options})
 endfunction()

@@ -1,27 +1,20 @@
 // The generated part of the start-up stub of this binary: its functions
-// (static ids from 200) and its globals and thread-local variables (none).
-// The library functions are registered with the same addresses that the
-// call sites pass to the entry hook.
+// (static ids from 200) and no globals or thread-local variables. The
+// library functions are registered with the same addresses that the call
+// sites pass to the entry hook. Its run directory holds no name lines.
 #include <cstdio>
 
-#include "init.h"
+#include "profStub/stub.h"
 #include "vendel.h"
 
 int main();
 
-namespace {
-inline uint64_t addressOf(const void* f) { return reinterpret_cast<uint64_t>(f); }
-}  // namespace
+#define VENDEL_FUNCTIONS(F) \
+  F(200, main)              \
+  F(201, fopen)             \
+  F(202, fprintf)           \
+  F(203, fclose)            \
+  F(204, printf)            \
+  F(205, vendel)
 
-extern "C" void __PROF_FNsInitializeFuncStruct(void) {
-  __PROF_FNInitializeFuncStruct(200, addressOf(reinterpret_cast<const void*>(&main)), "app_0");
-  __PROF_FNInitializeFuncStruct(201, addressOf(reinterpret_cast<const void*>(&fopen)), "app_0");
-  __PROF_FNInitializeFuncStruct(202, addressOf(reinterpret_cast<const void*>(&fprintf)), "app_0");
-  __PROF_FNInitializeFuncStruct(203, addressOf(reinterpret_cast<const void*>(&fclose)), "app_0");
-  __PROF_FNInitializeFuncStruct(204, addressOf(reinterpret_cast<const void*>(&printf)), "app_0");
-  __PROF_FNInitializeFuncStruct(205, addressOf(reinterpret_cast<const void*>(&vendel)), "app_0");
-}
-
-extern "C" void __PROF_LSInitGlobalInfos(FILE*, const char*) {}
-
-extern "C" void __PROF_LSInitTLSs(FILE*, const char*) {}
+PROF_STUB_UNNAMED(VENDEL_FUNCTIONS, PROF_STUB_NONE, PROF_STUB_NONE)

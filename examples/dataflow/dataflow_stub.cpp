@@ -1,11 +1,12 @@
 // The generated part of the start-up stub of this binary: its functions
-// (static ids from 200), its globals and its one thread-local variable.
+// (static ids from 200), its globals, its one thread-local variable and the
+// names of the locals its functions register.
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 
 #include "dataflow.h"
-#include "init.h"
+#include "profStub/stub.h"
 
 int main();
 int parseHeader(const char* header);
@@ -13,34 +14,33 @@ void rejectHeader(const char* header);
 uint32_t checksum(const int32_t* values, int count);
 void onDone(int);
 
-namespace {
-template <typename F>
-inline uint64_t addressOf(F* f) {
-  return reinterpret_cast<uint64_t>(reinterpret_cast<const void*>(f));
-}
-}  // namespace
+#define DATAFLOW_FUNCTIONS(F)  \
+  F(kMainId, main)             \
+  F(kProducerId, producer)     \
+  F(kFirStageId, firStage)     \
+  F(kConsumerId, consumer)     \
+  F(kChecksumId, checksum)     \
+  F(kParseHeaderId, parseHeader) \
+  F(kRejectHeaderId, rejectHeader) \
+  F(kOnDoneId, onDone)         \
+  F(kPrintfId, printf)         \
+  F(kRaiseId, raise)
 
-extern "C" void __PROF_FNsInitializeFuncStruct(void) {
-  __PROF_FNInitializeFuncStruct(kMainId, addressOf(&main), "app_0");
-  __PROF_FNInitializeFuncStruct(kProducerId, addressOf(&producer), "app_0");
-  __PROF_FNInitializeFuncStruct(kFirStageId, addressOf(&firStage), "app_0");
-  __PROF_FNInitializeFuncStruct(kConsumerId, addressOf(&consumer), "app_0");
-  __PROF_FNInitializeFuncStruct(kChecksumId, addressOf(&checksum), "app_0");
-  __PROF_FNInitializeFuncStruct(kParseHeaderId, addressOf(&parseHeader), "app_0");
-  __PROF_FNInitializeFuncStruct(kRejectHeaderId, addressOf(&rejectHeader), "app_0");
-  __PROF_FNInitializeFuncStruct(kOnDoneId, addressOf(&onDone), "app_0");
-  __PROF_FNInitializeFuncStruct(kPrintfId, addressOf(&printf), "app_0");
-  __PROF_FNInitializeFuncStruct(kRaiseId, addressOf(&raise), "app_0");
-}
+#define DATAFLOW_GLOBALS(G) \
+  G(kInFifoVar, gInFifo)    \
+  G(kOutFifoVar, gOutFifo)  \
+  G(kSignalsSeenVar, gSignalsSeen)
 
-extern "C" void __PROF_LSInitGlobalInfos(FILE* mapping, const char* binary) {
-  __PROF_LSInitGlobalInfo(kInFifoVar, reinterpret_cast<U64>(&gInFifo), sizeof gInFifo, mapping, binary);
-  __PROF_LSInitGlobalInfo(kOutFifoVar, reinterpret_cast<U64>(&gOutFifo), sizeof gOutFifo, mapping, binary);
-  __PROF_LSInitGlobalInfo(kSignalsSeenVar, reinterpret_cast<U64>(&gSignalsSeen), sizeof gSignalsSeen, mapping,
-                          binary);
-}
+// Registered on every thread, for its own instance.
+#define DATAFLOW_THREADLOCALS(T) T(kItemsVar, tItems)
 
-// Runs on every thread, for its own instance.
-extern "C" void __PROF_LSInitTLSs(FILE* mapping, const char* binary) {
-  __PROF_LSInitTLS(kItemsVar, reinterpret_cast<U64>(&tItems), sizeof tItems, mapping, binary);
-}
+// The results array is a variable-length array: its size is known at run time.
+#define DATAFLOW_LOCALS(L)                                \
+  L(kMainId, kHandlesVar, handles, 3 * sizeof(pthread_t)) \
+  L(kMainId, kResultsVar, results, 0)                     \
+  L(kProducerId, kSampleVar, sample, sizeof(int32_t))     \
+  L(kFirStageId, kStageInVar, x, sizeof(int32_t))         \
+  L(kFirStageId, kStageOutVar, y, sizeof(int32_t))        \
+  L(kConsumerId, kConsumerValueVar, value, sizeof(int32_t))
+
+PROF_STUB(DATAFLOW_FUNCTIONS, DATAFLOW_GLOBALS, DATAFLOW_THREADLOCALS, DATAFLOW_LOCALS)

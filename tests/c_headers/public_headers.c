@@ -9,6 +9,7 @@
 #include "prof/Wrappers.h"
 #include "prof/ordered_set_fwd.h"
 #include "prof/proflibAPI.h"
+#include "profStub/stub.h"
 
 _Static_assert(sizeof(__PROF_NUQ_Note) == 24, "the note is 24 bytes");
 _Static_assert(sizeof(ProfilerFunctions) == 24 * sizeof(void*), "one slot per hook");

@@ -7,6 +7,8 @@
 // the heap addresses, which are matched as placeholders.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -125,6 +127,28 @@ Trace consumerTrace() {
   return t.exit().exit();  // raise (its handler leaves nothing), return
 }
 
+// The name lines of the example's registration routines: functions and
+// globals once per run, the thread-local once (on the first thread), and
+// the locals main and the stages register.
+std::string expectedNames() {
+  const std::string channel = std::to_string(sizeof(void*) + sizeof(pthread_mutex_t) + sizeof(pthread_cond_t));
+  std::string text;
+  const char* functions[] = {"main",        "producer",     "firStage", "consumer", "checksum",
+                             "parseHeader", "rejectHeader", "onDone",   "printf",   "raise"};
+  for (uint32_t id = kMain; id < kMain + 10; ++id)
+    text += "function\tapp_0\t" + std::to_string(id) + "\t" + functions[id - kMain] + "\n";
+  text += "global\tapp_0\t1\tgInFifo\t" + channel + "\t\t0\n";
+  text += "global\tapp_0\t2\tgOutFifo\t" + channel + "\t\t0\n";
+  text += "global\tapp_0\t3\tgSignalsSeen\t4\t\t0\n";
+  text += "local\tapp_0\t200\t5\thandles\t" + std::to_string(3 * sizeof(pthread_t)) + "\n";
+  text += "local\tapp_0\t200\t6\tresults\t0\n";  // a variable-length array
+  text += "local\tapp_0\t201\t7\tsample\t4\n";
+  text += "local\tapp_0\t202\t8\tx\t4\n";
+  text += "local\tapp_0\t202\t9\ty\t4\n";
+  text += "local\tapp_0\t203\t10\tvalue\t4\n";
+  return text + "threadlocal\tapp_0\t4\ttItems\t4\t\t0\n";
+}
+
 }  // namespace
 
 TEST(Dataflow, EveryThreadTracesExactlyWhatItDid) {
@@ -141,6 +165,7 @@ TEST(Dataflow, EveryThreadTracesExactlyWhatItDid) {
 
     const std::string runDir = proctest::latestRunDir(profile);
     EXPECT_EQ(runDir, profile + "/app_0_" + std::to_string(round));
+    EXPECT_EQ(proctest::readFile(runDir + "/globalVariableMapping"), expectedNames());
     std::map<std::string, uint64_t> addresses;
     for (uint32_t thread = 0; thread < 4; ++thread) {
       const proctest::Trace trace = proctest::readTrace(runDir, thread);
