@@ -42,18 +42,27 @@ TEST(MultiUnit, EveryUnitAndTheLibraryShareOneIdSpaceAndOneMapping) {
   std::map<std::string, std::string> functionIds;  // static id -> name
   std::set<std::string> variableIds;
   std::set<std::string> globals;
+  std::set<std::string> localsOf;  // functions with local lines
   for (const auto& f : lines(proctest::readFile(run.runDir + "/globalVariableMapping"))) {
     ASSERT_GE(f.size(), 4u);
     EXPECT_EQ(f[1], "app_0");
-    if (f[0] == "function") EXPECT_TRUE(functionIds.emplace(f[2], f[3]).second) << "static id " << f[2] << " twice";
+    if (f[0] == "function") {
+      EXPECT_TRUE(functionIds.emplace(f[2], f[3]).second) << "static id " << f[2] << " twice";
+    }
     if (f[0] == "global") {
       EXPECT_TRUE(variableIds.insert(f[2]).second) << "variable id " << f[2] << " twice";
       globals.insert(f[3]);
       EXPECT_NE(f[5], "") << f[3] << " has its source file";
       EXPECT_NE(f[6], "0") << f[3] << " has its line";
     }
-    if (f[0] == "local") EXPECT_TRUE(variableIds.insert(f[3]).second) << "variable id " << f[3] << " twice";
+    if (f[0] == "local") {
+      EXPECT_TRUE(variableIds.insert(f[3]).second) << "variable id " << f[3] << " twice";
+      localsOf.insert(functionIds[f[2]]);
+    }
   }
+  // Each unit's functions have their locals named, also those that a unit
+  // earlier in the link order only calls.
+  EXPECT_EQ(localsOf, (std::set<std::string>{"main", "smooth", "fillRamp", "libraryChecksum"}));
   EXPECT_EQ(globals, (std::set<std::string>{"gFrames", "gSmoothed", "gFilled", "gChecksums"}));
   for (const char* name : {"main", "smooth", "fillRamp", "libraryChecksum", "printf"}) {
     bool found = false;
@@ -91,7 +100,7 @@ TEST(MixedUnits, UninstrumentedUnitRunsAndItsCallbacksAppearCalledFromLibraryCod
   Records callback;
   callback.enter("addTen", "-").local("addTen::x").global("gCalls").global("gCalls").local("addTen::x").exit();
   Records r;
-  r.enter("main", "-").local("main::local1").enter("plainTwice", "main");
+  r.enter("main", "-").local("main::retval").enter("plainTwice", "main");
   r.append(callback).append(callback);
   r.exit().global("gCalls").call("printf", "main").exit();
   EXPECT_EQ(plugintest::match(run.threads[0].records, r), "");

@@ -6,9 +6,10 @@
 //    including the stores of parameters into their stack slots on entry,
 //    the return-value slot, and for an assignment the right-hand side's
 //    reads before the target's address is computed;
-//  - locals are named by their source names; compiler slots without one
-//    are "local<n>" (n: the slot's position in the frame); functions by
-//    their source names with parameter lists (C++);
+//  - locals are named by their source names; compiler slots by the names
+//    the compiler gives them (retval, saved_stack, agg.tmp, exn.slot;
+//    ".addr" for the slot of an unnamed parameter); functions by their
+//    source names, with parameter lists in C++;
 //  - a local of an older frame of the same thread is an "outer" access
 //    with that frame's depth (main is depth 1);
 //  - every call is entered and exited, library calls included; pointers
@@ -46,7 +47,7 @@ void countedLoop(Records& r, const std::string& i, const std::string& bound, int
 
 Records pointerArgs() {
   Records r;
-  r.enter("main", "-").local("main::local1").local("main::base");
+  r.enter("main", "-").local("main::retval").local("main::base");
   r.enter("fill", "main").local("fill::out").local("fill::n").local("fill::base");
   countedLoop(r, "fill::i", "fill::n", 4, [&](int i) {
     r.local("fill::base").outer("main::base", 1).local("fill::i");
@@ -60,7 +61,7 @@ Records pointerArgs() {
 Records globalsAndThreadLocals() {
   Records r;
   auto next = [&] { r.enter("next()", "main").global("next()::calls").global("next()::calls").global("next()::calls").exit(); };
-  r.enter("main", "-").local("main::local1");
+  r.enter("main", "-").local("main::retval");
   countedLoop(r, "main::i", "", 3, [&](int i) {
     next();
     r.local("main::i").global("gTable", 4 * i);
@@ -73,7 +74,7 @@ Records globalsAndThreadLocals() {
 
 Records heapBlocks() {
   Records r;
-  r.enter("main", "-").local("main::local1");
+  r.enter("main", "-").local("main::retval");
   r.enter("malloc", "main").alloc(1, 8).exit().local("main::a");
   r.local("main::a").heap(1, 0).local("main::a").heap(1, 4);
   r.local("main::a").enter("realloc", "main").realloc(1, 16).exit().local("main::a");
@@ -102,12 +103,12 @@ void depthSum(Records& r, int level) {
     r.local("depthSum::level");
     depthSum(r, level - 1);
   }
-  r.local("depthSum::local1").local("depthSum::local1").exit();
+  r.local("depthSum::retval").local("depthSum::retval").exit();
 }
 
 Records recursion() {
   Records r;
-  r.enter("main", "-").local("main::local1");
+  r.enter("main", "-").local("main::retval");
   // The initialiser of start is copied from a constant the program does
   // not name: an unknown address.
   r.enter("memcpy", "main").outer("main::start", 1).size(4).unknown().size(4).exit();
@@ -117,7 +118,7 @@ Records recursion() {
 
 Records functionPointers() {
   Records r;
-  r.enter("main", "-").local("main::local1").local("main::r");
+  r.enter("main", "-").local("main::retval").local("main::r");
   countedLoop(r, "main::k", "", 2, [&](int k) {
     r.local("main::k").global("gOps", 8 * k).local("main::r");
     if (k == 0) r.enter("twice", "main").local("twice::x").local("twice::x").exit();
@@ -131,7 +132,7 @@ Records functionPointers() {
 // program: an unknown address.
 Records variadic() {
   Records r;
-  r.enter("main", "-").local("main::local1");
+  r.enter("main", "-").local("main::retval");
   r.enter("sum", "main").local("sum::count").local("sum::total");
   countedLoop(r, "sum::i", "sum::count", 3, [&](int) {
     r.local("sum::args", 0).local("sum::args", 16).local("sum::args", 0).unknown();
@@ -166,7 +167,7 @@ Records inlineTemplateLambda() {
     r.exit();
   };
   Records r;
-  r.enter("main", "-").local("main::local1");
+  r.enter("main", "-").local("main::retval");
   r.enter("memcpy", "main").outer("main::ints", 1).size(12).unknown().size(12).exit();
   r.enter("memcpy", "main").outer("main::reals", 1).size(16).unknown().size(16).exit();
   r.local("main::total").local("main::add");
@@ -178,33 +179,33 @@ Records inlineTemplateLambda() {
   return r.local("main::total").call("printf", "main").exit();
 }
 
-// Each pass saves the stack pointer (local4), sets up row (n ints) and
+// Each pass saves the stack pointer (saved_stack), sets up row (n ints) and
 // restores the stack pointer at the end of the pass.
 Records vlaLoop() {
   Records r;
-  r.enter("main", "-").local("main::local1").local("main::total").local("main::n");
+  r.enter("main", "-").local("main::retval").local("main::total").local("main::n");
   for (int n = 1; n <= 4; ++n) {
     r.local("main::n");
     if (n == 4) break;
-    r.local("main::n").local("main::local4").vla(4 * n).local("main::__vla_expr0");
+    r.local("main::n").local("main::saved_stack").vla(4 * n).local("main::__vla_expr0");
     countedLoop(r, "main::i", "main::n", n, [&](int i) {
       r.local("main::i").local("main::n").local("main::i").local("main::row", 4 * i);
     });
     r.local("main::n").local("main::row", 4 * (n - 1)).local("main::total").local("main::total");
-    r.local("main::local4").local("main::n").local("main::n");
+    r.local("main::saved_stack").local("main::n").local("main::n");
   }
   return r.local("main::total").call("printf", "main").exit();
 }
 
-// The argument is a copy of a, made by the caller (local4) and passed by
+// The argument is a copy of a, made by the caller (agg.tmp) and passed by
 // value; the result is copied into b through the hidden result pointer.
 Records structByValue() {
   const std::string scaled = "scaled(Big, long)";
   Records r;
-  r.enter("main", "-").local("main::local1");
+  r.enter("main", "-").local("main::retval");
   r.enter("memset", "main").outer("main::a", 1).size(48).exit();
   for (int i = 0; i < 6; ++i) r.local("main::a", 8 * i);
-  r.enter("memcpy", "main").outer("main::local4", 1).size(48).outer("main::a", 1).size(48).exit();
+  r.enter("memcpy", "main").outer("main::agg.tmp", 1).size(48).outer("main::a", 1).size(48).exit();
   r.enter(scaled, "main").local(scaled + "::factor");
   countedLoop(r, scaled + "::i", "", 6, [&](int i) {
     r.local(scaled + "::factor").local(scaled + "::i").local(scaled + "::in", 8 * i).local(scaled + "::in", 8 * i);
@@ -233,10 +234,10 @@ void levels(Records& r, bool throws) {
 // and the library's throw.
 Records exceptions() {
   Records r;
-  r.enter("main", "-").local("main::local1");
+  r.enter("main", "-").local("main::retval");
   levels(r, true);
   r.unwind(4, 1);
-  r.local("main::local2").local("main::local3").local("main::local3").local("main::local2");
+  r.local("main::exn.slot").local("main::ehselector.slot").local("main::ehselector.slot").local("main::exn.slot");
   r.call("__cxa_begin_catch", "main").local("main::e").local("main::e");
   // what() is reached through the exception's virtual table: a function
   // that no unit names, entered as the catch-all function.
@@ -250,7 +251,7 @@ const std::string kStream = "(anonymous namespace)::gStream";
 
 Records threadsMain() {
   Records r;
-  r.enter("main", "-").local("main::local1");
+  r.enter("main", "-").local("main::retval");
   r.call("nuq_hls_stream_create", "main").global(kStream);
   for (uint32_t t = 1; t <= 2; ++t)
     r.enter("pthread_create", "main").outer("main::threads", 1, 8 * (t - 1)).size(8).created(t).exit();
@@ -264,7 +265,7 @@ Records threadsMain() {
 Records producer() {
   const std::string f = "produce(void*)";
   Records r;
-  r.enter(f, "-").local(f + "::local1").local(f + "::i");
+  r.enter(f, "-").local(f + "::.addr").local(f + "::i");
   for (int i = 1; i <= 5; ++i) {
     r.local(f + "::i");
     if (i == 5) break;
@@ -281,7 +282,7 @@ Records consumer() {
   Records wait;
   wait.call("pthread_cond_wait", f).global(kStream).call("nuq_hls_stream_empty", f);
   Records r;
-  r.enter(f, "-").local(f + "::local1");
+  r.enter(f, "-").local(f + "::.addr");
   countedLoop(r, f + "::k", "", 4, [&](int) {
     r.call("pthread_mutex_lock", f).global(kStream).call("nuq_hls_stream_empty", f).repeated(wait);
     r.enter("nuq_hls_stream_blocking_read", f).global(kStream).size(1).outer(f + "::v", 1).size(4).global(kStream).size(1).exit();
@@ -317,6 +318,9 @@ std::vector<Design> corpus() {
         "nuq_hls_stream_blocking_write", "nuq_hls_stream_blocking_read"}},
   };
 }
+
+// Test names, not bytes, in gtest's messages.
+void PrintTo(const Design& d, std::ostream* os) { *os << d.name; }
 
 class Corpus : public testing::TestWithParam<Design> {};
 

@@ -89,7 +89,7 @@ const std::string kVendel = "vendel(short*, short*, int*)";
 // The unoptimised build: every read and write of the source, in order.
 Records vendelTrace() {
   Records r;
-  r.enter("main", "-").local("main::local1");
+  r.enter("main", "-").local("main::retval");
   auto loop = [&](int trips, auto body) {
     r.local("main::i");
     for (int i = 0; i <= trips; ++i) {
@@ -273,7 +273,7 @@ void parseHeader(Records& r, bool rejected) {
   if (rejected) {
     // rejectHeader leaves by a long jump back into main: the jump, the
     // rejecting and the parsing frames are abandoned.
-    r.local(kParse + "::header").enter(kReject, kParse).local(kReject + "::local1").enter("longjmp", kReject);
+    r.local(kParse + "::header").enter(kReject, kParse).local(kReject + "::.addr").enter("longjmp", kReject);
     r.unwind(3, 1);
     return;
   }
@@ -282,7 +282,7 @@ void parseHeader(Records& r, bool rejected) {
 
 Records dataflowMain() {
   Records r;
-  r.enter("main", "-").local("main::local1").local("main::malformed").local("main::malformed");
+  r.enter("main", "-").local("main::retval").local("main::malformed").local("main::malformed");
   parseHeader(r, true);
   r.local("main::malformed").call("printf", "main");
   parseHeader(r, false);
@@ -293,7 +293,7 @@ Records dataflowMain() {
   loop(r, "main::k", "", 3, [&](int k) {
     r.local("main::k").local("main::taps", 4 * k).local("main::coeffs").local("main::k").heap(1, 4 * k);
   });
-  r.local("main::samples").local("main::local8").vla(4 * kSamples).local("main::__vla_expr0");
+  r.local("main::samples").local("main::saved_stack").vla(4 * kSamples).local("main::__vla_expr0");
   r.call("nuq_hls_stream_create", "main").global("gInFifo").call("nuq_hls_stream_create", "main").global("gOutFifo");
   r.call("signal", "main");
   r.local("main::coeffs").local("main::stageArgs").local("main::consumerArgs");
@@ -322,13 +322,13 @@ Records dataflowMain() {
   });
   r.local("main::sum").global("gSignalsSeen").call("printf", "main");
   r.global("gInFifo").call("nuq_hls_stream_delete", "main").global("gOutFifo").call("nuq_hls_stream_delete", "main");
-  return r.local("main::local1").local("main::local8").local("main::local1").exit();
+  return r.local("main::retval").local("main::saved_stack").local("main::retval").exit();
 }
 
 Records dataflowProducer() {
   const std::string f = "producer(void*)";
   Records r;
-  r.enter(f, "-").local(f + "::local1");
+  r.enter(f, "-").local(f + "::.addr");
   loop(r, f + "::i", "", kSamples, [&](int) {
     r.local(f + "::i").enter("sampleAt(int)", f).local("sampleAt(int)::i").local("sampleAt(int)::i").exit();
     r.local(f + "::sample");

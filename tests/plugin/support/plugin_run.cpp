@@ -11,11 +11,27 @@ namespace {
 
 bool startsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
+bool isObservable(const std::string& r, const std::set<std::string>& calls);
+
 std::vector<std::string> filtered(const Decoded& thread, bool (*keep)(const std::string&, const std::set<std::string>&),
                                   const std::set<std::string>& calls) {
   std::vector<std::string> out;
   for (const std::string& r : thread.records)
     if (keep(r, calls)) out.push_back(r);
+  return out;
+}
+
+// Inlining changes who calls and how landing pads are numbered, not what
+// is called or that a handler was reached.
+std::string withoutPlace(const std::string& r) {
+  if (startsWith(r, "enter ")) return r.substr(0, r.find(" from "));
+  if (startsWith(r, "unwind-stop")) return "unwind-stop";
+  return r;
+}
+
+std::vector<std::string> observable(const Decoded& thread, const std::set<std::string>& calls) {
+  std::vector<std::string> out = filtered(thread, isObservable, calls);
+  for (std::string& r : out) r = withoutPlace(r);
   return out;
 }
 
@@ -79,8 +95,7 @@ void expectSameObservableBehaviour(const PluginRun& o0, const PluginRun& o2, con
   ASSERT_EQ(o2.threads.size(), o0.threads.size());
   for (size_t t = 0; t < o0.threads.size(); ++t) {
     SCOPED_TRACE("thread " + std::to_string(t));
-    EXPECT_EQ(firstDifference(filtered(o2.threads[t], isObservable, calls), filtered(o0.threads[t], isObservable, calls)),
-              "");
+    EXPECT_EQ(firstDifference(observable(o2.threads[t], calls), observable(o0.threads[t], calls)), "");
 
     const std::vector<std::string> heap0 = filtered(o0.threads[t], isHeapEvent, calls);
     const std::vector<std::string> heap2 = filtered(o2.threads[t], isHeapEvent, calls);
@@ -97,7 +112,9 @@ void expectSameObservableBehaviour(const PluginRun& o0, const PluginRun& o2, con
       const std::string size = e.substr(e.rfind(' ') + 1);
       if (startsWith(e, "free ")) {
         EXPECT_EQ(live.count(uid), 1u) << e;
-        if (live.count(uid) != 0) EXPECT_EQ(live[uid], size) << e;
+        if (live.count(uid) != 0) {
+          EXPECT_EQ(live[uid], size) << e;
+        }
         live.erase(uid);
       } else {
         live[uid] = size;
