@@ -1,0 +1,109 @@
+# prof_instrument(<target> [PROFILE_DIR <abs dir>] [TRACE_MEM ON|OFF] [TRACE_ALLOCS ON|OFF]
+#                 [RETURN_VALUES ON|OFF] [BASIC_BLOCKS ON|OFF] [SKIP_STACK ON|OFF]
+#                 [LIB_POINTER_ARGS ON|OFF] [EXCLUDE <pattern>...])
+#
+# Turns an ordinary executable target into a profiled one: its C and C++
+# sources are compiled by clang 14 with the instrumenting plugin, and it is
+# linked with the start-up stub (configured with PROFILE_DIR, TRACE_MEM and
+# TRACE_ALLOCS), the registration library and the runtime. EXCLUDE lists
+# glob patterns of functions or source files left uninstrumented. Options
+# are described in docs/instrumenting-plugin.md.
+#
+# PROF_PLUGIN (default ON when LLVM 14 and clang 14 are found) switches the
+# plugin on; without it the runtime still builds and tests.
+
+find_package(LLVM 14 CONFIG QUIET HINTS /usr/lib/llvm-14/lib/cmake/llvm)
+find_program(PROF_CLANG_EXECUTABLE NAMES clang-14 HINTS ${LLVM_TOOLS_BINARY_DIR} /usr/lib/llvm-14/bin)
+find_program(PROF_CLANGXX_EXECUTABLE NAMES clang++-14 HINTS ${LLVM_TOOLS_BINARY_DIR} /usr/lib/llvm-14/bin)
+set(prof_plugin_possible OFF)
+if(LLVM_FOUND AND LLVM_VERSION_MAJOR EQUAL 14 AND PROF_CLANG_EXECUTABLE AND PROF_CLANGXX_EXECUTABLE)
+  set(prof_plugin_possible ON)
+endif()
+option(PROF_PLUGIN "Build the instrumenting compiler plugin (needs llvm-14-dev and clang-14)" ${prof_plugin_possible})
+if(PROF_PLUGIN AND NOT prof_plugin_possible)
+  message(FATAL_ERROR "PROF_PLUGIN is ON but LLVM 14 and clang 14 were not found: install the Debian packages "
+                      "llvm-14-dev and clang-14, or configure with -DPROF_PLUGIN=OFF")
+endif()
+
+# Where the plugin is built; prof_instrument targets depend on it.
+set(PROF_PLUGIN_FILE "${PROJECT_BINARY_DIR}/plugin/ProfInstrument.so" CACHE INTERNAL "")
+set(PROF_INSTRUMENT_LAUNCHER "${PROJECT_BINARY_DIR}/plugin/prof-compile-with" CACHE INTERNAL "")
+if(PROF_PLUGIN)
+  # Compiles a target's sources with clang 14 when the project compiler is
+  # another one: "prof-compile-with <clang> <project compiler> <args>".
+  file(WRITE "${PROF_INSTRUMENT_LAUNCHER}" "#!/bin/sh\ncompiler=\"$1\"\nshift 2\nexec \"$compiler\" \"$@\"\n")
+  file(CHMOD "${PROF_INSTRUMENT_LAUNCHER}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+       GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+endif()
+
+function(prof_instrument target)
+  cmake_parse_arguments(ARG ""
+    "PROFILE_DIR;TRACE_MEM;TRACE_ALLOCS;RETURN_VALUES;BASIC_BLOCKS;SKIP_STACK;LIB_POINTER_ARGS" "EXCLUDE" ${ARGN})
+  if(ARG_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "prof_instrument(${target}): unknown arguments ${ARG_UNPARSED_ARGUMENTS}")
+  endif()
+  if(NOT PROF_PLUGIN)
+    message(FATAL_ERROR "prof_instrument(${target}): the compiler plugin is switched off (PROF_PLUGIN=OFF)")
+  endif()
+  get_target_property(type ${target} TYPE)
+  if(NOT type STREQUAL "EXECUTABLE")
+    message(FATAL_ERROR "prof_instrument(${target}): only executables can be instrumented")
+  endif()
+  if(NOT ARG_PROFILE_DIR)
+    set(ARG_PROFILE_DIR "${PROF_PROFILE_DIR}")
+  endif()
+  if(NOT IS_ABSOLUTE "${ARG_PROFILE_DIR}")
+    message(FATAL_ERROR "prof_instrument(${target}): the profile directory must be absolute, got '${ARG_PROFILE_DIR}'")
+  endif()
+  foreach(flag TRACE_MEM TRACE_ALLOCS)
+    if(NOT DEFINED ARG_${flag})
+      set(ARG_${flag} ${PROF_${flag}})
+    endif()
+  endforeach()
+  foreach(flag TRACE_MEM TRACE_ALLOCS RETURN_VALUES BASIC_BLOCKS SKIP_STACK LIB_POINTER_ARGS)
+    if(ARG_${flag})
+      set(${flag} 1)
+    else()
+      set(${flag} 0)
+    endif()
+  endforeach()
+
+  # The target's own sources go through clang 14 and the plugin.
+  if(NOT (CMAKE_CXX_COMPILER_ID STREQUAL "Clang" AND CMAKE_CXX_COMPILER_VERSION VERSION_GREATER_EQUAL 14
+          AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 15))
+    set_property(TARGET ${target} PROPERTY CXX_COMPILER_LAUNCHER "${PROF_INSTRUMENT_LAUNCHER};${PROF_CLANGXX_EXECUTABLE}")
+  endif()
+  if(NOT (CMAKE_C_COMPILER_ID STREQUAL "Clang" AND CMAKE_C_COMPILER_VERSION VERSION_GREATER_EQUAL 14
+          AND CMAKE_C_COMPILER_VERSION VERSION_LESS 15))
+    set_property(TARGET ${target} PROPERTY C_COMPILER_LAUNCHER "${PROF_INSTRUMENT_LAUNCHER};${PROF_CLANG_EXECUTABLE}")
+  endif()
+  set(plugin "${PROF_PLUGIN_FILE}")
+  list(JOIN ARG_EXCLUDE "," exclude)
+  # -fpass-plugin runs the pass; -load makes its -mllvm options known
+  # before clang parses them.
+  target_compile_options(${target} PRIVATE
+    "-fpass-plugin=${plugin}" "SHELL:-Xclang -load -Xclang ${plugin}" -fno-discard-value-names
+    "SHELL:-mllvm -prof-trace-mem=${TRACE_MEM}" "SHELL:-mllvm -prof-trace-allocs=${TRACE_ALLOCS}"
+    "SHELL:-mllvm -prof-return-values=${RETURN_VALUES}" "SHELL:-mllvm -prof-basic-blocks=${BASIC_BLOCKS}"
+    "SHELL:-mllvm -prof-skip-stack=${SKIP_STACK}" "SHELL:-mllvm -prof-lib-pointer-args=${LIB_POINTER_ARGS}")
+  if(exclude)
+    target_compile_options(${target} PRIVATE "SHELL:-mllvm \"-prof-exclude=${exclude}\"")
+  endif()
+  add_dependencies(${target} ProfInstrument)
+  get_target_property(sources ${target} SOURCES)
+  set_property(SOURCE ${sources} TARGET_DIRECTORY ${target} APPEND PROPERTY OBJECT_DEPENDS "${plugin}")
+
+  # The stub's common part with this target's configuration, compiled
+  # without the plugin.
+  add_library(${target}_prof_stub OBJECT ${PROF_STUB_SOURCES})
+  target_compile_definitions(${target}_prof_stub PRIVATE
+    "PROF_PROFILE_DIR=\"${ARG_PROFILE_DIR}\"" PROF_TRACE_MEM=${TRACE_MEM} PROF_TRACE_ALLOCS=${TRACE_ALLOCS})
+  target_include_directories(${target}_prof_stub PRIVATE ${PROF_PUBLIC_INCLUDE_DIRS} ${PROF_STUB_INCLUDE_DIR})
+  set_target_properties(${target}_prof_stub PROPERTIES POSITION_INDEPENDENT_CODE OFF)
+
+  # As for hand-instrumented executables: fixed load address for the note,
+  # hooks exported.
+  set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)
+  target_link_options(${target} PRIVATE -no-pie)
+  target_link_libraries(${target} PRIVATE ${target}_prof_stub prof_registration hls prof ZLIB::ZLIB Threads::Threads)
+endfunction()
