@@ -2,7 +2,8 @@
 // its own thread, joined by FIFO streams that live in the top function's
 // frame (as a synthesised region's FIFOs live in the region):
 //
-//   source --steps--> bank --decimated--> mixer --beams--> spectral --spectra--> sink
+//   source --raw--> conditioner --steps--> bank --decimated--> mixer --beams-->
+//     spectral --spectra--> sink
 //
 // The sink stores each spectrum and runs the detector on it.
 // The source and the bank count frames; the mixer closes the run with an
@@ -24,6 +25,7 @@ namespace {
 struct Region {
   const Config* config;
   const Coefficients* coefficients;
+  Stream<ChannelVector>* raw;
   Stream<ChannelVector>* steps;
   Stream<ChannelVector>* decimated;
   Stream<BeamBlock>* beams;
@@ -37,7 +39,19 @@ void* sourceProcess(void* arg) {
   Region* region = static_cast<Region*>(arg);
   SignalSource source(*region->config);
   const int steps = region->config->frames * kFrameIn;
-  for (int i = 0; i < steps; ++i) region->steps->write(source.next());
+  for (int i = 0; i < steps; ++i) region->raw->write(source.next());
+  return nullptr;
+}
+
+void* conditionerProcess(void* arg) {
+  Region* region = static_cast<Region*>(arg);
+  Conditioner conditioner;
+  const int steps = region->config->frames * kFrameIn;
+  ChannelVector in;
+  for (int i = 0; i < steps; ++i) {
+    region->raw->read(&in);
+    region->steps->write(conditioner.push(in));
+  }
   return nullptr;
 }
 
@@ -117,15 +131,17 @@ void* sinkProcess(void* arg) {
 }  // namespace
 
 void filterbankTop(const Config& config, const Coefficients* coefficients, Spectrum* spectra,
-                   Detections* detections) {
+                   Detections* detections, StreamStatistics statistics[kStreams]) {
+  Stream<ChannelVector> raw("raw");
   Stream<ChannelVector> steps("steps");
   Stream<ChannelVector> decimated("decimated");
   Stream<BeamBlock> beams("beams");
   Stream<Spectrum> spectraOut("spectra");
-  Region region{&config, coefficients, &steps, &decimated, &beams, &spectraOut, spectra, detections, 0};
+  Region region{&config, coefficients, &raw, &steps, &decimated, &beams, &spectraOut, spectra, detections, 0};
 
-  void* (*const processes[])(void*) = {sourceProcess, bankProcess, mixerProcess, spectralProcess, sinkProcess};
-  static const char* const names[] = {"source", "bank", "mixer", "spectral", "sink"};
+  void* (*const processes[])(void*) = {sourceProcess, conditionerProcess, bankProcess, mixerProcess,
+                                              spectralProcess, sinkProcess};
+  static const char* const names[] = {"source", "conditioner", "bank", "mixer", "spectral", "sink"};
   constexpr int kProcesses = sizeof processes / sizeof processes[0];
   pthread_t threads[kProcesses];
   for (int p = 0; p < kProcesses; ++p) {
@@ -136,6 +152,13 @@ void filterbankTop(const Config& config, const Coefficients* coefficients, Spect
     pthread_setname_np(threads[p], names[p]);
   }
   for (int p = 0; p < kProcesses; ++p) pthread_join(threads[p], nullptr);
+
+  const StreamStatistics measured[kStreams] = {{"raw", raw.written(), raw.deepest()},
+                                               {"steps", steps.written(), steps.deepest()},
+                                               {"decimated", decimated.written(), decimated.deepest()},
+                                               {"beams", beams.written(), beams.deepest()},
+                                               {"spectra", spectraOut.written(), spectraOut.deepest()}};
+  for (int s = 0; s < kStreams; ++s) statistics[s] = measured[s];
 
   if (region.sinkCount != static_cast<uint64_t>(config.frames) * kBeams)
     fprintf(stderr, "filterbank: %llu spectra arrived, %d expected\n",

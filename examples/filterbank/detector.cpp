@@ -60,6 +60,19 @@ void insertDetection(Detections* out, const Detection& d) {
   if (out->count < kMaxDetections) ++out->count;
 }
 
+// The angle of (threshold, power - threshold) in whole degrees, from the
+// CORDIC's vectoring mode on values scaled to fit 30 bits.
+int32_t confidenceOf(uint64_t power, uint64_t threshold) {
+  uint64_t excess = power - threshold;
+  uint64_t base = threshold;
+  while (excess >= (uint64_t{1} << 30) || base >= (uint64_t{1} << 30)) {
+    excess >>= 1;
+    base >>= 1;
+  }
+  const CordicResult v = cordicVector(static_cast<int32_t>(base), static_cast<int32_t>(excess));
+  return static_cast<int32_t>((static_cast<uint64_t>(v.angle) * 360 + 0x80000000u) >> 32);
+}
+
 }  // namespace
 
 void detectTargets(const Spectrum& spectrum, Detections* out) {
@@ -79,6 +92,7 @@ void detectTargets(const Spectrum& spectrum, Detections* out) {
     d.fraction = subBin(power, k);
     d.power = power[k];
     d.threshold = threshold > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(threshold);
+    d.confidence = confidenceOf(power[k], threshold);
     insertDetection(out, d);
   }
 }

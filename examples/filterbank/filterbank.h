@@ -76,6 +76,16 @@ struct Config {
   int tones;          // tones per channel, 1 .. 4
 };
 
+// What the dataflow run reports about its FIFOs: values that passed each
+// stream, and the most values one held at a time (the FIFO depth the
+// hardware would need for this run; it depends on the threads' timing).
+constexpr int kStreams = 5;
+struct StreamStatistics {
+  const char* name;
+  uint64_t values;
+  uint32_t deepest;
+};
+
 // The coefficient memories of the design (filled by designCoefficients).
 struct Coefficients {
   q15 taps[kChannels][kTaps];      // band-pass filter of each channel
@@ -92,6 +102,30 @@ q15 mulQ15(q15 a, q15 b);
 int32_t mulQ15Wide(int32_t a, q15 b);
 uint32_t isqrt64(uint64_t value);
 int countLeadingSignBits(int32_t value);
+
+// ---- cordic.cpp: shift-and-add rotations.
+struct CordicResult {
+  int32_t x;       // rotation: cosine in Q15; vectoring: magnitude
+  int32_t y;       // rotation: sine in Q15; vectoring: 0
+  uint32_t angle;  // vectoring: the vector's angle as a fraction of a turn
+};
+CordicResult cordicRotate(uint32_t angle);
+CordicResult cordicVector(int32_t x, int32_t y);
+
+// ---- conditioner.cpp: DC removal and automatic gain control per channel.
+class Conditioner {
+ public:
+  Conditioner();
+  ChannelVector push(const ChannelVector& in);
+  // Gain of a channel in Q8 (256 = 1.0).
+  int32_t gain(int channel) const { return gainQ8_[channel]; }
+
+ private:
+  q15 previousIn_[kChannels];
+  int32_t previousOut_[kChannels];  // Q15 with 8 extra fraction bits
+  int32_t envelope_[kChannels];
+  int32_t gainQ8_[kChannels];
+};
 
 // ---- tables.cpp
 const q15* sineTable();  // kSineTableSize entries of one sine period
@@ -161,6 +195,7 @@ constexpr int kTrainingCells = 4;
 struct Detection {
   int32_t bin;         // strongest cell of the detection
   int32_t fraction;    // sub-bin position in 1/256 of a bin, -128 .. 127
+  int32_t confidence;  // atan2(power - threshold, threshold) in degrees: 45 at twice the threshold
   uint32_t power;
   uint32_t threshold;  // the noise estimate times the CFAR factor
 };
@@ -179,6 +214,6 @@ void runReference(const Config& config, const Coefficients* coefficients, Spectr
 // ---- dataflow.cpp: the design's top function. Writes frames * kBeams
 // spectra and as many detection lists in (frame, beam) order.
 void filterbankTop(const Config& config, const Coefficients* coefficients, Spectrum* spectra,
-                   Detections* detections);
+                   Detections* detections, StreamStatistics statistics[kStreams]);
 
 }  // namespace fb

@@ -1,7 +1,9 @@
 // The test bench: checks the design's kernels, runs the sequential model
 // and the dataflow design on the same signal, compares them bit for bit,
-// writes the spectra and detections of the design's run to two data files
-// and prints a summary of the first and last frames.
+// follows the detected targets across frames, writes the spectra,
+// detections, tracks and the depths the streams reached to four data
+// files, and prints the values that passed each stream, the tracks and a
+// summary of the first and last frames.
 //
 // Usage: filterbank [frames [seed [tones]]]; defaults 16 frames, seed 1,
 // three tones per channel.
@@ -51,6 +53,9 @@ int runKernelChecks(const fb::Coefficients* coefficients) {
   failures += fbtest::checkFft(coefficients);
   failures += fbtest::checkFirBank(coefficients);
   failures += fbtest::checkDetector();
+  failures += fbtest::checkCordic();
+  failures += fbtest::checkConditioner();
+  failures += fbtest::checkTracker();
   return failures;
 }
 
@@ -81,15 +86,28 @@ int main(int argc, char** argv) {
   std::vector<fb::Detections> designDetections(count);
 
   fb::runReference(config, coefficients, reference.data(), referenceDetections.data());
-  fb::filterbankTop(config, coefficients, design.data(), designDetections.data());
+  fb::StreamStatistics streams[fb::kStreams];
+  fb::filterbankTop(config, coefficients, design.data(), designDetections.data(), streams);
+  fbtest::printStreams(streams);
 
   fbtest::printFrameSummary(design.data(), designDetections.data(), 0);
   if (config.frames > 1) fbtest::printFrameSummary(design.data(), designDetections.data(), config.frames - 1);
+
+  constexpr int kMaxTracks = 32;
+  fbtest::TrackSummary tracks[kMaxTracks];
+  const int trackCount = fbtest::trackTargets(designDetections.data(), config.frames, tracks, kMaxTracks);
+  const int listed = trackCount < kMaxTracks ? trackCount : kMaxTracks;
+  fbtest::printTracks(tracks, listed);
+  if (!fbtest::writeTracks("fb_tracks.dat", tracks, listed))
+    fprintf(stderr, "filterbank: warning: cannot write fb_tracks.dat\n");
 
   if (!fbtest::writeSpectra("fb_spectra.dat", design.data(), count))
     fprintf(stderr, "filterbank: warning: cannot write fb_spectra.dat\n");
   if (!fbtest::writeDetections("fb_detections.dat", designDetections.data(), count))
     fprintf(stderr, "filterbank: warning: cannot write fb_detections.dat\n");
+
+  if (!fbtest::writeStreamDepths("fb_streams.dat", streams))
+    fprintf(stderr, "filterbank: warning: cannot write fb_streams.dat\n");
 
   const int diff = fbtest::firstDifference(design.data(), designDetections.data(), reference.data(),
                                            referenceDetections.data(), count);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <vector>
 
 #include "testbench.h"
 
@@ -204,6 +205,102 @@ int checkDetector() {
   }
   failures += expectEqual("detector frame", found.frame, 3);
   failures += expectEqual("detector beam", found.beam, 2);
+  return failures;
+}
+
+}  // namespace fbtest
+
+namespace fbtest {
+
+// Rotation against the sine table's ideal values, vectoring against
+// known angles and magnitudes.
+int checkCordic() {
+  int failures = 0;
+  struct Point {
+    uint32_t angle;
+    int32_t cosine, sine;  // Q15
+  };
+  const Point points[] = {{0x00000000u, 32768, 0},      {0x20000000u, 23170, 23170}, {0x40000000u, 0, 32768},
+                          {0x80000000u, -32768, 0},     {0xC0000000u, 0, -32768},    {0xE0000000u, 23170, -23170},
+                          {0x60000000u, -23170, 23170}, {0x15555555u, 28378, 16384}};
+  for (const Point& p : points) {
+    const CordicResult r = cordicRotate(p.angle);
+    failures += expectNear("cordic cosine", r.x, p.cosine, 2);
+    failures += expectNear("cordic sine", r.y, p.sine, 2);
+  }
+  const CordicResult v = cordicVector(3000, 4000);
+  failures += expectNear("cordic magnitude", v.x, 5000, 2);
+  // atan2(4, 3) = 53.13 degrees = 0.147584 of a turn.
+  failures += expectNear("cordic angle", static_cast<long long>(v.angle >> 16), 9672, 2);
+  const CordicResult back = cordicVector(-1000, 0);
+  failures += expectNear("cordic angle of -x", static_cast<long long>(back.angle >> 16), 0x8000, 2);
+  failures += expectNear("cordic magnitude of -x", back.x, 1000, 1);
+  return failures;
+}
+
+// A constant input is blocked to zero; a steady tone's gain settles inside
+// its limits and moves one step per sample at most.
+int checkConditioner() {
+  int failures = 0;
+  Conditioner dc;
+  ChannelVector in;
+  ChannelVector out{};
+  for (int n = 0; n < 4000; ++n) {
+    for (int ch = 0; ch < kChannels; ++ch) in.s[ch] = 5000;
+    out = dc.push(in);
+  }
+  for (int ch = 0; ch < kChannels; ++ch) failures += expectNear("dc blocked", out.s[ch], 0, 8);
+
+  Conditioner agc;
+  int32_t previous = agc.gain(0);
+  int32_t largestStep = 0;
+  for (int n = 0; n < 6000; ++n) {
+    for (int ch = 0; ch < kChannels; ++ch) in.s[ch] = mulQ15(sineAt(static_cast<uint32_t>(n) * 0x04000000u), 3000);
+    agc.push(in);
+    const int32_t step = agc.gain(0) > previous ? agc.gain(0) - previous : previous - agc.gain(0);
+    if (step > largestStep) largestStep = step;
+    previous = agc.gain(0);
+  }
+  failures += expectEqual("agc step", largestStep, 1);
+  failures += expectEqual("agc raised a quiet channel", agc.gain(0) > 256, 1);
+  failures += expectEqual("agc within its limits", agc.gain(0) <= 1024 && agc.gain(0) >= 64, 1);
+  return failures;
+}
+
+}  // namespace fbtest
+
+namespace fbtest {
+
+// Two targets on one beam, one drifting by a quarter bin per frame and one
+// fixed with a gap of two frames, and a single stray detection on another
+// beam: two tracks, the stray one is no track.
+int checkTracker() {
+  constexpr int kFrames = 8;
+  std::vector<Detections> lists(kFrames * kBeams);
+  for (int frame = 0; frame < kFrames; ++frame) {
+    for (int beam = 0; beam < kBeams; ++beam) {
+      Detections& d = lists[static_cast<size_t>(frame * kBeams + beam)];
+      d.frame = frame;
+      d.beam = beam;
+      d.count = 0;
+    }
+    Detections& beam2 = lists[static_cast<size_t>(frame * kBeams + 2)];
+    const int32_t drift = 10 * 256 + 64 * frame;
+    beam2.items[beam2.count++] = {drift / 256, drift % 256, 1000, 100, 45};
+    if (frame != 3 && frame != 4) beam2.items[beam2.count++] = {20, 0, 900, 100, 44};
+  }
+  Detections& stray = lists[static_cast<size_t>(5 * kBeams + 6)];
+  stray.items[stray.count++] = {7, 0, 500, 100, 40};
+
+  TrackSummary tracks[4];
+  const int count = trackTargets(lists.data(), kFrames, tracks, 4);
+  int failures = expectEqual("tracker tracks", count, 2);
+  if (count == 2) {
+    failures += expectEqual("tracker drifting hits", tracks[0].hits, kFrames);
+    failures += expectEqual("tracker drifting bins", tracks[0].highestBin - tracks[0].lowestBin, 1);
+    failures += expectEqual("tracker gap hits", tracks[1].hits, kFrames - 2);
+    failures += expectEqual("tracker gap last frame", tracks[1].lastFrame, kFrames - 1);
+  }
   return failures;
 }
 

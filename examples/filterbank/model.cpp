@@ -11,6 +11,7 @@ namespace fb {
 void runReference(const Config& config, const Coefficients* coefficients, Spectrum* spectra,
                   Detections* detections) {
   SignalSource source(config);
+  Conditioner conditioner;
   FirBank bank(coefficients);
   q15 channels[kChannels][kFrameOut];
   q15 beams[kBeams][kFrameOut];
@@ -20,7 +21,7 @@ void runReference(const Config& config, const Coefficients* coefficients, Spectr
     int produced = 0;
     for (int step = 0; step < kFrameIn; ++step) {
       ChannelVector out;
-      if (bank.push(source.next(), &out)) {
+      if (bank.push(conditioner.push(source.next()), &out)) {
         for (int ch = 0; ch < kChannels; ++ch) channels[ch][produced] = out.s[ch];
         ++produced;
       }

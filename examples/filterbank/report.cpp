@@ -37,7 +37,9 @@ bool sameDetections(const Detections& a, const Detections& b) {
   for (int i = 0; i < a.count; ++i) {
     const Detection& x = a.items[i];
     const Detection& y = b.items[i];
-    if (x.bin != y.bin || x.fraction != y.fraction || x.power != y.power || x.threshold != y.threshold) return false;
+    if (x.bin != y.bin || x.fraction != y.fraction || x.power != y.power || x.threshold != y.threshold ||
+        x.confidence != y.confidence)
+      return false;
   }
   return true;
 }
@@ -88,10 +90,22 @@ bool writeDetections(const char* path, const Detections* detections, int count) 
     const Detections& d = detections[i];
     for (int j = 0; j < d.count; ++j) {
       const Detection& x = d.items[j];
-      fprintf(file, "%d %d %d %+.3f %" PRIu32 " %" PRIu32 "\n", d.frame, d.beam, x.bin, x.fraction / 256.0, x.power,
-              x.threshold);
+      fprintf(file, "%d %d %d %+.3f %" PRIu32 " %" PRIu32 " %d\n", d.frame, d.beam, x.bin, x.fraction / 256.0,
+              x.power, x.threshold, x.confidence);
     }
   }
+  return fclose(file) == 0;
+}
+
+void printStreams(const StreamStatistics statistics[kStreams]) {
+  for (int s = 0; s < kStreams; ++s)
+    printf("stream %s: %llu values\n", statistics[s].name, static_cast<unsigned long long>(statistics[s].values));
+}
+
+bool writeStreamDepths(const char* path, const StreamStatistics statistics[kStreams]) {
+  FILE* file = fopen(path, "w");
+  if (file == nullptr) return false;
+  for (int s = 0; s < kStreams; ++s) fprintf(file, "%s %" PRIu32 "\n", statistics[s].name, statistics[s].deepest);
   return fclose(file) == 0;
 }
 

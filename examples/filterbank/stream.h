@@ -36,6 +36,8 @@ class Stream {
     pthread_mutex_lock(&lock_);
     nuq_hls_stream_blocking_write(&handle_, &value, sizeof(T));
     ++written_;
+    const uint32_t depth = nuq_hls_stream_size(handle_);
+    if (depth > deepest_) deepest_ = depth;
     pthread_cond_signal(&ready_);
     pthread_mutex_unlock(&lock_);
   }
@@ -64,6 +66,8 @@ class Stream {
   }
 
   uint64_t written() const { return written_; }
+  // The most values queued at once so far.
+  uint32_t deepest() const { return deepest_; }
   uint64_t consumed() const { return read_; }
 
  private:
@@ -72,6 +76,7 @@ class Stream {
   pthread_cond_t ready_;
   uint64_t written_ = 0;
   uint64_t read_ = 0;
+  uint32_t deepest_ = 0;
 };
 
 // The end of a run travels through the streams as a frame number below 0.

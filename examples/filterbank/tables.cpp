@@ -1,4 +1,5 @@
-// The design's read-only memories: one period of a sine in Q15, from which
+// The design's read-only memories: one period of a sine in Q15 (from
+// CORDIC rotations), from which
 // the source's oscillators, the FFT's twiddle factors and the mixer's
 // steering weights are read, and the band-pass filters of the bank, each a
 // windowed-sinc low-pass shifted to its channel's centre frequency.
@@ -49,9 +50,14 @@ void designBandPass(int channel, q15 taps[kTaps]) {
 
 }  // namespace
 
+// Built by CORDIC rotations, as the hardware's table initialiser would be,
+// scaled by 0.999 so that no entry saturates.
 const q15* sineTable() {
   if (!gSineReady) {
-    for (int i = 0; i < kSineTableSize; ++i) gSine[i] = toQ15(0.999 * std::sin(2 * kPi * i / kSineTableSize));
+    for (int i = 0; i < kSineTableSize; ++i) {
+      const CordicResult r = cordicRotate(static_cast<uint32_t>(i) << (32 - kSineTableLog2));
+      gSine[i] = saturate16((static_cast<int64_t>(r.y) * 32735 + (1 << 14)) >> 15);
+    }
     gSineReady = true;
   }
   return gSine;

@@ -417,12 +417,12 @@ TEST(Filterbank, RunsToItsReferenceAndEveryTraceDecodes) {
   EXPECT_NE(run.result.out.find(": PASS\n"), std::string::npos);
   EXPECT_TRUE(proctest::exists(run.cwd + "/fb_spectra.dat"));
   plugintest::expectWellFormed(run);
-  // The bench and the five processes.
-  ASSERT_EQ(run.threads.size(), 6u);
+  // The bench and the six processes.
+  ASSERT_EQ(run.threads.size(), 7u);
   std::set<std::string> names;
   for (const std::string& r : run.threads[0].records)
     if (r.rfind("name ", 0) == 0) names.insert(r.substr(r.find(' ', 5) + 1));
-  EXPECT_EQ(names, (std::set<std::string>{"source", "bank", "mixer", "spectral", "sink"}));
+  EXPECT_EQ(names, (std::set<std::string>{"source", "conditioner", "bank", "mixer", "spectral", "sink"}));
   // Every heap block taken by the design and its bench is given back.
   std::map<std::string, int> live;
   for (const plugintest::Decoded& thread : run.threads)
