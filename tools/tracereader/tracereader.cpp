@@ -1,113 +1,90 @@
-// Inflation of trace files and LEB128 decoding for the trace reader. The
-// inflater keeps whatever output zlib produced before the data ran out or
-// turned bad, so truncated traces are readable up to their last chunk.
+// The whole-trace interface over the streaming reader: the inflated bytes
+// are gathered up to a limit, growing the buffer by hand so that it never
+// asks for more than the limit, and an allocation failure is reported
+// like the limit instead of escaping.
 #include "tracereader/tracereader.h"
 
-#include <zlib.h>
+#include <algorithm>
+#include <new>
 
-#include <cstdio>
+#include "tracereader/leb128.h"
+#include "tracereader/trace_stream.h"
 
 namespace tracereader {
 
 namespace {
 
-constexpr size_t kMaxLeb128Bytes = 10;
-
-}  // namespace
-
-InflatedTrace inflateTrace(std::span<const uint8_t> compressed) {
+InflatedTrace gather(TraceStream& stream, bool opened, size_t maxBytes) {
   InflatedTrace result;
-  result.readable = true;
-  z_stream strm{};
-  if (inflateInit(&strm) != Z_OK) {
-    result.corrupt = true;
+  if (!opened) {
+    result.readable = stream.state() != StreamState::kUnreadable;
+    result.outOfMemory = stream.state() == StreamState::kOutOfMemory;
+    result.error = stream.detail();
     return result;
   }
-  // zlib counts input in 32 bits; feed large inputs piecewise.
-  const uint8_t* in = compressed.data();
-  size_t inLeft = compressed.size();
-  uint8_t out[65536];
-  for (;;) {
-    if (strm.avail_in == 0 && inLeft > 0) {
-      const uInt piece = inLeft > (1u << 30) ? (1u << 30) : static_cast<uInt>(inLeft);
-      strm.next_in = const_cast<Bytef*>(in);
-      strm.avail_in = piece;
-      in += piece;
-      inLeft -= piece;
+  std::span<const uint8_t> piece;
+  try {
+    while (stream.chunk(&piece) == ReadResult::kOk) {
+      const size_t room = maxBytes - result.bytes.size();
+      const size_t take = std::min(room, piece.size());
+      if (result.bytes.capacity() - result.bytes.size() < take) {
+        const size_t doubled = std::max<size_t>(result.bytes.capacity() * 2, 1 << 16);
+        result.bytes.reserve(std::min(maxBytes, std::max(doubled, result.bytes.size() + take)));
+      }
+      result.bytes.insert(result.bytes.end(), piece.begin(), piece.begin() + static_cast<ptrdiff_t>(take));
+      if (take < piece.size()) {
+        result.limitExceeded = true;
+        break;
+      }
     }
-    strm.next_out = out;
-    strm.avail_out = sizeof out;
-    const int r = inflate(&strm, Z_NO_FLUSH);
-    result.bytes.insert(result.bytes.end(), out, out + (sizeof out - strm.avail_out));
-    if (r == Z_STREAM_END) {
-      result.complete = true;
-      result.trailingBytes = strm.avail_in + inLeft;
-      break;
-    }
-    if (r == Z_OK) continue;
-    // Z_BUF_ERROR with all input consumed: refill, or, with nothing left to
-    // feed, the stream is truncated. Anything else is data inflate refused.
-    if (r == Z_BUF_ERROR && strm.avail_in == 0) {
-      if (inLeft > 0) continue;
-      break;
-    }
-    result.corrupt = true;
-    break;
+  } catch (const std::bad_alloc&) {
+    result.outOfMemory = true;
   }
-  inflateEnd(&strm);
+  const StreamState state = stream.state();
+  result.readable = state != StreamState::kUnreadable;
+  result.corrupt = state == StreamState::kCorrupt;
+  result.outOfMemory = result.outOfMemory || state == StreamState::kOutOfMemory;
+  result.complete = state == StreamState::kComplete && !result.limitExceeded && !result.outOfMemory;
+  result.trailingBytes = static_cast<size_t>(stream.trailingBytes());
+  try {
+    if (result.limitExceeded) {
+      result.error = "inflates to more than " + std::to_string(maxBytes) + " bytes";
+    } else if (result.outOfMemory) {
+      result.error = "out of memory after " + std::to_string(result.bytes.size()) + " inflated bytes";
+    } else if (!result.complete) {
+      result.error = std::string(stateName(state)) + ": " + stream.detail();
+    }
+  } catch (...) {
+  }
   return result;
 }
 
-InflatedTrace readTraceFile(const std::string& path) {
-  FILE* f = fopen(path.c_str(), "rb");
-  if (f == nullptr) return {};
-  std::vector<uint8_t> data;
-  uint8_t chunk[65536];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) data.insert(data.end(), chunk, chunk + n);
-  const bool failed = ferror(f) != 0;
-  fclose(f);
-  if (failed) return {};
-  return inflateTrace(data);
+}  // namespace
+
+InflatedTrace inflateTrace(std::span<const uint8_t> compressed, size_t maxBytes) {
+  TraceStream stream;
+  const bool opened = stream.openMemory(compressed);
+  return gather(stream, opened, maxBytes);
 }
 
-bool Cursor::scan(uint64_t* value, unsigned* shift, uint8_t* last, size_t* length) const {
-  uint64_t v = 0;
-  unsigned s = 0;
-  for (size_t i = 0; i < kMaxLeb128Bytes && pos_ + i < bytes_.size(); ++i) {
-    const uint8_t b = bytes_[pos_ + i];
-    if (s < 64) v |= static_cast<uint64_t>(b & 0x7F) << s;
-    s += 7;
-    if ((b & 0x80) == 0) {
-      *value = v;
-      *shift = s;
-      *last = b;
-      *length = i + 1;
-      return true;
-    }
-  }
-  return false;
+InflatedTrace readTraceFile(const std::string& path, size_t maxBytes) {
+  TraceStream stream;
+  const bool opened = stream.openFile(path);
+  return gather(stream, opened, maxBytes);
 }
 
 std::optional<uint64_t> Cursor::uleb() {
-  uint64_t v;
-  unsigned shift;
-  uint8_t last;
-  size_t length;
-  if (!scan(&v, &shift, &last, &length)) return std::nullopt;
-  pos_ += length;
-  return v;
+  Leb128 v;
+  if (scanLeb128(bytes_.data() + pos_, bytes_.size() - pos_, &v) != LebScan::kOk) return std::nullopt;
+  pos_ += v.length;
+  return v.value;
 }
 
 std::optional<int64_t> Cursor::sleb() {
-  uint64_t v;
-  unsigned shift;
-  uint8_t last;
-  size_t length;
-  if (!scan(&v, &shift, &last, &length)) return std::nullopt;
-  if (shift < 64 && (last & 0x40) != 0) v |= ~uint64_t{0} << shift;
-  pos_ += length;
-  return static_cast<int64_t>(v);
+  Leb128 v;
+  if (scanLeb128(bytes_.data() + pos_, bytes_.size() - pos_, &v) != LebScan::kOk) return std::nullopt;
+  pos_ += v.length;
+  return v.signedValue;
 }
 
 std::optional<std::span<const uint8_t>> Cursor::raw(size_t n) {

@@ -1,8 +1,10 @@
-// Reads back a per-thread trace file: inflates its zlib stream as far as the
-// data goes (a trace of a process that died holds only whole 64 KiB chunks
-// and no checksum), tells whether the stream was complete, and walks the
-// inflated bytes as LEB128 values and raw bytes. Never throws; every read
-// that cannot be satisfied reports so and leaves the cursor where it was.
+// Reads back a per-thread trace file whole: inflates its zlib stream as far
+// as the data goes (a trace of a process that died holds only whole 64 KiB
+// chunks and no checksum), up to a size limit, tells whether the stream was
+// complete, and walks the inflated bytes as LEB128 values and raw bytes.
+// Never throws; every read that cannot be satisfied reports so and leaves
+// the cursor where it was. Traces too large to hold in memory are read with
+// the streaming reader of trace_stream.h, which this builds on.
 #pragma once
 
 #include <cstddef>
@@ -14,18 +16,27 @@
 
 namespace tracereader {
 
+// Largest inflated size the whole-trace interface holds unless told
+// otherwise: a small compressed file may inflate a thousand times over.
+inline constexpr size_t kDefaultMaxInflatedBytes = size_t{1} << 30;
+
 struct InflatedTrace {
-  std::vector<uint8_t> bytes;  // everything that could be inflated
+  std::vector<uint8_t> bytes;  // everything that could be inflated (at most the limit)
   bool readable = false;       // the file could be opened and read
   bool complete = false;       // end of stream reached and Adler-32 verified
   bool corrupt = false;        // inflate rejected the data (bad header, bad checksum, ...)
+  bool limitExceeded = false;  // the inflated size passed the limit; bytes hold the first part
+  bool outOfMemory = false;    // memory ran out before the limit; bytes hold the first part
   size_t trailingBytes = 0;    // compressed-file bytes after the end of the stream
+  std::string error;           // why the trace is not complete, empty when it is
 };
 
 // Inflates one zlib stream from memory.
-[[nodiscard]] InflatedTrace inflateTrace(std::span<const uint8_t> compressed);
+[[nodiscard]] InflatedTrace inflateTrace(std::span<const uint8_t> compressed,
+                                         size_t maxBytes = kDefaultMaxInflatedBytes);
 // Reads and inflates a file; readable is false when it cannot be read.
-[[nodiscard]] InflatedTrace readTraceFile(const std::string& path);
+[[nodiscard]] InflatedTrace readTraceFile(const std::string& path,
+                                          size_t maxBytes = kDefaultMaxInflatedBytes);
 
 // Sequential reader over inflated trace bytes. Does not own them.
 class Cursor {
@@ -46,9 +57,6 @@ class Cursor {
   [[nodiscard]] bool atEnd() const { return pos_ == bytes_.size(); }
 
  private:
-  // Decodes one LEB128 group starting at pos_ without consuming it.
-  bool scan(uint64_t* value, unsigned* shift, uint8_t* last, size_t* length) const;
-
   std::span<const uint8_t> bytes_;
   size_t pos_ = 0;
 };

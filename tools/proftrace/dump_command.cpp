@@ -1,0 +1,327 @@
+// proftrace dump: every value of a trace with its offset and both
+// readings, or, with --labels, the records a convention makes of them.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "output.h"
+#include "proftrace.h"
+#include "trace_scan.h"
+#include "tracereader/records.h"
+#include "tracereader/run_directory.h"
+
+namespace proftrace {
+
+namespace {
+
+using tracereader::Record;
+using tracereader::RecordKind;
+
+constexpr const char* kHelp =
+    "Usage: proftrace dump TRACE [--json] [--labels] [--convention=decodable|hand]\n"
+    "Prints the header of a trace decoded, then every LEB128 value after it: its\n"
+    "plain-byte offset, its unsigned and its signed reading. The end line says whether\n"
+    "the stream is complete and how far it decodes. --json prints one JSON document.\n"
+    "\n"
+    "--labels prints records instead of values, with function and variable names from\n"
+    "the run directory that holds TRACE. A trace can only be split into records by\n"
+    "assuming how the program was instrumented; the labels can be trusted exactly when\n"
+    "the program kept to that convention:\n"
+    "  decodable (default): the program was built under the decodable-trace convention\n"
+    "    (no basic-block records, no bare offsets or printed values, an entry record for\n"
+    "    every call, every wrapped library call bracketed by the entry and exit of the\n"
+    "    function it replaces, name lines for every function in globalVariableMapping).\n"
+    "    Runs without name lines are refused.\n"
+    "  hand: a hand-instrumented program that writes no basic-block records, no bare\n"
+    "    values (offsets, printed values, strings), no block accesses (block hook,\n"
+    "    stream, fread/fwrite and pthread_create wrappers) and no thread names; calls\n"
+    "    may leave no entry record, so exits are not attributed to functions. A 6 is an\n"
+    "    allocation when the header turns accesses off and an access when it turns\n"
+    "    allocations off; with both on it cannot be placed.\n"
+    "The labeller stops with the offset and a reason at the first value it cannot\n"
+    "place. A program that breaks the convention is caught only where its values\n"
+    "become impossible: records before such a stop may be mislabelled. The shipped\n"
+    "hand-instrumented designs write bare offsets, basic blocks or block accesses, so\n"
+    "their traces cannot be labelled without the program.\n"
+    "Exit status: 0 when the trace is complete (and, with --labels, every value was\n"
+    "placed and every frame closed), 1 otherwise, 2 on a usage error.\n";
+
+struct Field {
+  enum Type { kNumber, kText, kFlag };
+  Field(const char* k, uint64_t n) : key(k), type(kNumber), number(n) {}
+  Field(const char* k, bool b) : key(k), type(kFlag), number(b ? 1 : 0) {}
+  Field(const char* k, std::string t) : key(k), type(kText), text(std::move(t)) {}
+  const char* key;
+  Type type;
+  uint64_t number = 0;
+  std::string text;
+};
+
+std::vector<Field> fieldsOf(const Record& r) {
+  std::vector<Field> f;
+  const auto name = [&](const char* key, std::string_view n) {
+    if (!n.empty()) f.emplace_back(key, std::string(n));
+  };
+  switch (r.kind) {
+    case RecordKind::kHeader:
+      f.emplace_back("version", r.value); f.emplace_back("accesses", r.traceAccesses); f.emplace_back("allocations", r.traceAllocations);
+      break;
+    case RecordKind::kEntry:
+      f.emplace_back("function", r.id);
+      name("name", r.function);
+      f.emplace_back("caller", r.value);
+      break;
+    case RecordKind::kExit:
+    case RecordKind::kUnwind:
+    case RecordKind::kExitWithValue:
+      if (r.id != 0 || !r.function.empty()) f.emplace_back("function", r.id);
+      name("name", r.function);
+      if (r.kind == RecordKind::kExitWithValue) f.emplace_back("value", r.value);
+      break;
+    case RecordKind::kUnwindStop: f.emplace_back("location", r.value); break;
+    case RecordKind::kVla: f.emplace_back("size", r.value); break;
+    case RecordKind::kHeapAlloc:
+    case RecordKind::kHeapRealloc: f.emplace_back("block", r.id); f.emplace_back("size", r.value); f.emplace_back("address", r.address); break;
+    case RecordKind::kHeapFree: f.emplace_back("block", r.id); f.emplace_back("size", r.value); break;
+    case RecordKind::kThreadCreate:
+    case RecordKind::kThreadJoin:
+    case RecordKind::kThreadNameNull: f.emplace_back("thread", r.id); break;
+    case RecordKind::kThreadName:
+      f.emplace_back("thread", r.id); f.emplace_back("length", r.value); f.emplace_back("name", r.text);
+      break;
+    case RecordKind::kLocalAccess:
+    case RecordKind::kGlobalAccess:
+    case RecordKind::kOuterAccess:
+    case RecordKind::kHeapAccess:
+    case RecordKind::kRemoteAccess:
+      f.emplace_back(r.kind == RecordKind::kHeapAccess ? "block" : "variable", r.id);
+      name("name", r.variable);
+      if (r.kind == RecordKind::kOuterAccess) f.emplace_back("frame", r.frame);
+      if (r.kind == RecordKind::kRemoteAccess) f.emplace_back("function", r.frame);
+      if (r.kind == RecordKind::kLocalAccess || r.kind == RecordKind::kOuterAccess || r.kind == RecordKind::kRemoteAccess)
+        name("in", r.function);
+      if (r.kind == RecordKind::kRemoteAccess) f.emplace_back("thread", r.thread);
+      f.emplace_back("offset", r.value);
+      if (r.hasBlockSize) f.emplace_back("blocksize", r.blockSize);
+      break;
+  }
+  return f;
+}
+
+void printFieldsText(std::FILE* out, const std::vector<Field>& fields) {
+  for (const Field& f : fields) {
+    if (f.type == Field::kNumber) {
+      std::fprintf(out, " %s=%llu", f.key, static_cast<unsigned long long>(f.number));
+    } else if (f.type == Field::kFlag) {
+      std::fprintf(out, " %s=%s", f.key, f.number != 0 ? "on" : "off");
+    } else {
+      std::fprintf(out, " %s=\"%s\"", f.key, printable(f.text).c_str());
+    }
+  }
+}
+
+void printFieldsJson(std::FILE* out, const std::vector<Field>& fields) {
+  for (const Field& f : fields) {
+    if (f.type == Field::kNumber) {
+      std::fprintf(out, ",\"%s\":%llu", f.key, static_cast<unsigned long long>(f.number));
+    } else if (f.type == Field::kFlag) {
+      std::fprintf(out, ",\"%s\":%s", f.key, f.number != 0 ? "true" : "false");
+    } else {
+      std::fprintf(out, ",\"%s\":%s", f.key, jsonString(f.text).c_str());
+    }
+  }
+}
+
+std::string directoryOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+struct EndState {
+  tracereader::StreamState state;
+  std::string detail;
+  uint64_t offset;
+  uint64_t count;
+  std::string stop;  // why decoding stopped early, "" when it did not
+};
+
+void printEnd(const Io& io, bool json, const EndState& e, const char* counted) {
+  const bool complete = e.state == tracereader::StreamState::kComplete;
+  if (json) {
+    std::fprintf(io.out, "],\"end\":{\"stream\":\"%s\",\"offset\":%llu,\"%s\":%llu", tracereader::stateName(e.state),
+                 static_cast<unsigned long long>(e.offset), counted, static_cast<unsigned long long>(e.count));
+    if (!complete) std::fprintf(io.out, ",\"detail\":%s", jsonString(e.detail).c_str());
+    if (!e.stop.empty()) std::fprintf(io.out, ",\"stopped\":%s", jsonString(e.stop).c_str());
+    std::fprintf(io.out, "}}\n");
+  } else {
+    const std::string stream = e.state == tracereader::StreamState::kReading
+                                   ? std::string("stream not read to its end")
+                                   : std::string(tracereader::stateName(e.state)) + " stream" +
+                                         (complete || e.detail.empty() ? "" : " (" + e.detail + ")");
+    std::fprintf(io.out, "# end: %s, %llu %s, offset %llu%s%s\n", stream.c_str(), static_cast<unsigned long long>(e.count),
+                 counted, static_cast<unsigned long long>(e.offset), e.stop.empty() ? "" : "; stopped ", e.stop.c_str());
+  }
+}
+
+int dumpValues(const std::string& path, bool json, const Io& io) {
+  auto opened = std::make_unique<tracereader::TraceStream>();
+  if (!opened->openFile(path)) {
+    std::fprintf(io.err, "proftrace: %s: %s\n", path.c_str(), opened->detail().c_str());
+    return kExitFinding;
+  }
+  const Header header = readHeader(*opened);
+  if (!header.valid) {  // show every value from the start
+    opened = std::make_unique<tracereader::TraceStream>();
+    if (!opened->openFile(path)) {
+      std::fprintf(io.err, "proftrace: %s: %s\n", path.c_str(), opened->detail().c_str());
+      return kExitFinding;
+    }
+  }
+  tracereader::TraceStream& stream = *opened;
+  Progress progress(io.err, path, stream);
+  if (json) {
+    std::fprintf(io.out, "{\"trace\":%s,\"header\":", jsonString(path).c_str());
+    if (header.valid) {
+      std::fprintf(io.out, "{\"version\":5,\"accesses\":%s,\"allocations\":%s}", header.traceAccesses ? "true" : "false",
+                   header.traceAllocations ? "true" : "false");
+    } else {
+      std::fprintf(io.out, "null,\"headerProblem\":%s", jsonString(header.problem).c_str());
+    }
+    std::fprintf(io.out, ",\"values\":[");
+  } else {
+    std::fprintf(io.out, "# trace %s\n", printable(path).c_str());
+    if (header.valid) {
+      std::fprintf(io.out, "# header: version 5, memory accesses %s, allocations %s\n",
+                   header.traceAccesses ? "on" : "off", header.traceAllocations ? "on" : "off");
+    } else {
+      std::fprintf(io.out, "# no valid header: %s\n", header.problem.c_str());
+    }
+    std::fprintf(io.out, "# %8s %20s %20s\n", "offset", "unsigned", "signed");
+  }
+  uint64_t count = 0;
+  std::string stop;
+  for (;;) {
+    const uint64_t at = stream.offset();
+    tracereader::Leb128 v;
+    const auto r = stream.next(&v);
+    if (r == tracereader::ReadResult::kEnd) break;
+    if (r == tracereader::ReadResult::kError) {
+      stop = stream.errorText();
+      break;
+    }
+    if (json) {
+      std::fprintf(io.out, "%s{\"offset\":%llu,\"unsigned\":%llu,\"signed\":%lld}", count == 0 ? "" : ",",
+                   static_cast<unsigned long long>(at), static_cast<unsigned long long>(v.value),
+                   static_cast<long long>(v.signedValue));
+    } else {
+      std::fprintf(io.out, "  %8llu %20llu %20lld\n", static_cast<unsigned long long>(at),
+                   static_cast<unsigned long long>(v.value), static_cast<long long>(v.signedValue));
+    }
+    ++count;
+    progress.tick();
+  }
+  progress.finish();
+  if (!json) std::fprintf(io.out, "# %llu values after the header\n", static_cast<unsigned long long>(count));
+  printEnd(io, json, {stream.state(), stream.detail(), stream.offset(), count, stop}, "values");
+  const bool sound = stream.state() == tracereader::StreamState::kComplete && stop.empty() && header.valid &&
+                     stream.trailingBytes() == 0;
+  if (!sound) {
+    std::fprintf(io.err, "proftrace: %s: ", path.c_str());
+    if (!header.valid) std::fprintf(io.err, "no valid header (%s); ", header.problem.c_str());
+    std::fprintf(io.err, "%s%s%s at offset %llu\n", tracereader::stateName(stream.state()),
+                 stream.detail().empty() ? "" : ": ", stream.detail().c_str(),
+                 static_cast<unsigned long long>(stream.offset()));
+  }
+  return sound ? kExitOk : kExitFinding;
+}
+
+int dumpRecords(const std::string& path, bool json, tracereader::Convention convention, const Io& io) {
+  const std::string dir = directoryOf(path);
+  const tracereader::RunDirectory run = tracereader::readRunDirectory(dir);
+  const tracereader::NameIndex names(run);
+  tracereader::TraceStream stream;
+  if (!stream.openFile(path)) {
+    std::fprintf(io.err, "proftrace: %s: %s\n", path.c_str(), stream.detail().c_str());
+    return kExitFinding;
+  }
+  tracereader::DecoderOptions options;
+  options.convention = convention;
+  options.names = run.functionMapping.empty() && convention == tracereader::Convention::kHandInstrumented ? nullptr : &names;
+  tracereader::RecordDecoder decoder(stream, options);
+  Progress progress(io.err, path, stream);
+  const char* conventionName = convention == tracereader::Convention::kDecodable ? "decodable" : "hand";
+  if (json) {
+    std::fprintf(io.out, "{\"trace\":%s,\"convention\":\"%s\",\"records\":[", jsonString(path).c_str(), conventionName);
+  } else {
+    std::fprintf(io.out, "# trace %s, labelled under the %s convention, names from %s\n", printable(path).c_str(),
+                 conventionName, printable(dir).c_str());
+    std::fprintf(io.out, "# %8s %5s record\n", "offset", "depth");
+  }
+  Record r;
+  uint64_t count = 0;
+  while (decoder.next(&r)) {
+    const auto fields = fieldsOf(r);
+    if (json) {
+      std::fprintf(io.out, "%s{\"offset\":%llu,\"depth\":%u,\"kind\":\"%s\"", count == 0 ? "" : ",",
+                   static_cast<unsigned long long>(r.offset), r.depth, tracereader::recordKindName(r.kind));
+      printFieldsJson(io.out, fields);
+      std::fputc('}', io.out);
+    } else {
+      std::fprintf(io.out, "  %8llu %5u %s", static_cast<unsigned long long>(r.offset), r.depth,
+                   tracereader::recordKindName(r.kind));
+      printFieldsText(io.out, fields);
+      std::fputc('\n', io.out);
+    }
+    ++count;
+    progress.tick();
+  }
+  progress.finish();
+  const auto& status = decoder.status();
+  std::string stop;
+  if (status.state == tracereader::DecodeStatus::kStopped) {
+    stop = "at offset " + std::to_string(status.offset) + ": " + status.reason;
+  } else if (decoder.depth() != 0 && stream.state() == tracereader::StreamState::kComplete) {
+    stop = std::to_string(decoder.depth()) + " frames still open at the end";
+  }
+  printEnd(io, json, {stream.state(), stream.detail(), stream.offset(), count, stop}, "records");
+  const bool complete = stream.state() == tracereader::StreamState::kComplete && stream.trailingBytes() == 0;
+  if (!stop.empty()) std::fprintf(io.err, "proftrace: %s: labels stop %s\n", path.c_str(), stop.c_str());
+  if (!complete && stream.state() != tracereader::StreamState::kReading)
+    std::fprintf(io.err, "proftrace: %s: %s%s%s\n", path.c_str(), tracereader::stateName(stream.state()),
+                 stream.detail().empty() ? "" : ": ", stream.detail().c_str());
+  return complete && stop.empty() ? kExitOk : kExitFinding;
+}
+
+}  // namespace
+
+int dumpCommand(int argc, const char* const* argv, const Io& io) {
+  const Args args = parseArgs(argc, argv, {"--json", "--labels", "--convention"});
+  if (args.help) {
+    std::fputs(kHelp, io.out);
+    return kExitOk;
+  }
+  bool json = false, labels = false;
+  tracereader::Convention convention = tracereader::Convention::kDecodable;
+  std::string bad = args.bad;
+  for (const auto& [name, value] : args.options) {
+    if (name == "--json" && value.empty()) {
+      json = true;
+    } else if (name == "--labels" && value.empty()) {
+      labels = true;
+    } else if (name == "--convention" && (value == "decodable" || value == "hand")) {
+      labels = true;
+      convention = value == "hand" ? tracereader::Convention::kHandInstrumented : tracereader::Convention::kDecodable;
+    } else if (bad.empty()) {
+      bad = name + (value.empty() ? "" : "=" + value);
+    }
+  }
+  if (!bad.empty() || args.positional.size() != 1) {
+    if (!bad.empty()) std::fprintf(io.err, "proftrace dump: unusable option '%s'\n", bad.c_str());
+    std::fputs(kHelp, io.err);
+    return kExitUsage;
+  }
+  return labels ? dumpRecords(args.positional[0], json, convention, io) : dumpValues(args.positional[0], json, io);
+}
+
+}  // namespace proftrace
