@@ -75,10 +75,9 @@ void expectCompleteRunDirectory(const PluginRun& run, const std::string& program
   EXPECT_EQ(proctest::readFile(run.runDir + "/commandline"), "\"" + plugintest::programPath(program) + "\"");
   EXPECT_EQ(proctest::readFile(run.runDir + "/binaries"), "app_0\n");
   EXPECT_EQ(proctest::readFile(run.runDir + "/lookupOrder"), "app_0\n");
-  const std::string mapping = proctest::readFile(run.runDir + "/functionMapping");
-  const size_t functions = static_cast<size_t>(std::count(mapping.begin(), mapping.end(), '\n'));
-  EXPECT_GT(functions, 0u);
-  EXPECT_EQ(run.names.linkedFunction.size(), functions + 1) << "every mapped function has a name line";
+  EXPECT_FALSE(run.names.run->functionMapping.empty());
+  for (const tracereader::FunctionMapping& f : run.names.run->functionMapping)
+    EXPECT_NE(run.names.index->functionName(f.linkedId), "") << "function " << f.staticId << " has no name line";
 }
 
 const std::string kOpen = "(anonymous namespace)::openDataFile(char const*)";

@@ -1,10 +1,7 @@
 // Turns one thread's trace of a plugin-built program into its records, one
 // line of text each, with every id replaced by the name the run directory
-// gives it. It relies on the decodable-trace convention of plugin-built
-// programs: no basic-block records and no bare values, every call
-// bracketed by an entry and an exit, and the records that only make sense
-// inside a library call (allocations, block sizes, thread names) found by
-// the library function of the innermost open frame.
+// gives it: the trace reader's labelled decoder under the decodable-trace
+// convention, written out in the words the expectations use.
 //
 // Lines (the expectations in the tests are written in the same words):
 //   enter F from C      entry of F announced by C ("-" for caller 0)
@@ -13,8 +10,8 @@
 //   vla N               variable-length array of N bytes
 //   alloc #U N | realloc #U N | free #U N
 //   create T | join T | name T TEXT | name null
-//   local F::V +O       a local of the current frame
-//   outer F::V @D +O    a local of the frame at depth D
+//   local F::V +O       a local of the current frame (F: its function)
+//   outer F::V @D +O    a local of the frame at depth D (F: that frame's function)
 //   global G +O         a global or thread-local variable
 //   unknown             an address of no known variable
 //   heap #U +O
@@ -24,19 +21,22 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "tracereader/records.h"
+#include "tracereader/run_directory.h"
 
 namespace plugintest {
 
 // The names a run directory gives: linked function ids, static ids of the
 // executable's functions, and variable ids.
 struct RunNames {
-  std::map<uint32_t, std::string> linkedFunction;  // linked id -> name
-  std::map<uint32_t, std::string> staticFunction;  // static id -> name (app_0)
-  std::map<uint32_t, std::string> variable;        // variable id -> label
-  std::map<uint32_t, std::string> variableKind;    // variable id -> global | threadlocal | local
-  std::vector<std::string> problems;               // malformed lines
+  std::shared_ptr<tracereader::RunDirectory> run;
+  std::shared_ptr<tracereader::NameIndex> index;
+  std::map<uint32_t, std::string> staticFunction;  // static id -> name (app_0), callers of entries
+  std::vector<std::string> problems;               // malformed lines and unreadable files
 };
 
 RunNames readRunNames(const std::string& runDir);
