@@ -1,0 +1,131 @@
+// Builds beyond one unit: a design over three units and an instrumented
+// static library, a program with a unit built without the plugin, and the
+// two things the runtime refuses, a second process and an instrumented
+// library loaded while the program runs.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "expected_records.h"
+#include "plugin_run.h"
+
+using plugintest::PluginRun;
+using plugintest::Records;
+
+namespace {
+
+std::vector<std::vector<std::string>> lines(const std::string& text) {
+  std::vector<std::vector<std::string>> out;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> fields;
+    std::istringstream f(line);
+    std::string field;
+    while (std::getline(f, field, '\t')) fields.push_back(field);
+    out.push_back(fields);
+  }
+  return out;
+}
+
+// Ids are unique per binary across every unit and the library: one
+// function line per static id, one variable id per global and local, and
+// one mapping line per function.
+TEST(MultiUnit, EveryUnitAndTheLibraryShareOneIdSpaceAndOneMapping) {
+  const PluginRun run = plugintest::runProgram("multi_unit");
+  ASSERT_EQ(run.result.exitCode, 0) << run.result.err;
+  plugintest::expectWellFormed(run);
+
+  std::map<std::string, std::string> functionIds;  // static id -> name
+  std::set<std::string> variableIds;
+  std::set<std::string> globals;
+  std::set<std::string> localsOf;  // functions with local lines
+  for (const auto& f : lines(proctest::readFile(run.runDir + "/globalVariableMapping"))) {
+    ASSERT_GE(f.size(), 4u);
+    EXPECT_EQ(f[1], "app_0");
+    if (f[0] == "function") {
+      EXPECT_TRUE(functionIds.emplace(f[2], f[3]).second) << "static id " << f[2] << " twice";
+    }
+    if (f[0] == "global") {
+      EXPECT_TRUE(variableIds.insert(f[2]).second) << "variable id " << f[2] << " twice";
+      globals.insert(f[3]);
+      EXPECT_NE(f[5], "") << f[3] << " has its source file";
+      EXPECT_NE(f[6], "0") << f[3] << " has its line";
+    }
+    if (f[0] == "local") {
+      EXPECT_TRUE(variableIds.insert(f[3]).second) << "variable id " << f[3] << " twice";
+      localsOf.insert(functionIds[f[2]]);
+    }
+  }
+  // Each unit's functions have their locals named, also those that a unit
+  // earlier in the link order only calls.
+  EXPECT_EQ(localsOf, (std::set<std::string>{"main", "smooth", "fillRamp", "libraryChecksum"}));
+  EXPECT_EQ(globals, (std::set<std::string>{"gFrames", "gSmoothed", "gFilled", "gChecksums"}));
+  for (const char* name : {"main", "smooth", "fillRamp", "libraryChecksum", "printf"}) {
+    bool found = false;
+    for (const auto& [id, n] : functionIds) found = found || n == name;
+    EXPECT_TRUE(found) << name << " has a function line";
+  }
+  EXPECT_EQ(functionIds.begin()->second, "main");
+
+  std::set<std::string> mapped;
+  for (const auto& f : lines(proctest::readFile(run.runDir + "/functionMapping"))) {
+    std::istringstream in(f[0]);
+    std::string staticId, binary, linked;
+    in >> staticId >> binary >> linked;
+    EXPECT_TRUE(mapped.insert(staticId).second) << "static id " << staticId << " mapped twice";
+    EXPECT_EQ(functionIds.count(staticId), 1u) << "mapped id " << staticId << " has a name";
+  }
+  EXPECT_EQ(mapped.size(), functionIds.size());
+
+  // Calls across the units are entered from their callers, and every
+  // unit's global is written under its own name.
+  const std::vector<std::string>& r = run.threads[0].records;
+  for (const char* line : {"enter fillRamp from main", "enter smooth from main", "enter libraryChecksum from main",
+                           "global gFilled +0", "global gSmoothed +0", "global gChecksums +0", "global gFrames +0"})
+    EXPECT_NE(std::find(r.begin(), r.end(), line), r.end()) << line;
+}
+
+// The plain unit's function is a library function to the instrumented
+// code; the callback it makes is not announced by any instrumented caller,
+// so the callback enters itself with caller 0, twice.
+TEST(MixedUnits, UninstrumentedUnitRunsAndItsCallbacksAppearCalledFromLibraryCode) {
+  const PluginRun run = plugintest::runProgram("mixed_units");
+  ASSERT_EQ(run.result.exitCode, 0) << run.result.err;
+  EXPECT_EQ(run.result.out, "21 2\n");
+  plugintest::expectWellFormed(run);
+  Records callback;
+  callback.enter("addTen", "-").local("addTen::x").global("gCalls").global("gCalls").local("addTen::x").exit();
+  Records r;
+  r.enter("main", "-").local("main::retval").enter("plainTwice", "main");
+  r.append(callback).append(callback);
+  r.exit().global("gCalls").call("printf", "main").exit();
+  EXPECT_EQ(plugintest::match(run.threads[0].records, r), "");
+}
+
+TEST(Refused, ForkEndsTheProgramWithTheRuntimesMessageAndFinishedTraces) {
+  const PluginRun run = plugintest::runProgram("fork_refused");
+  EXPECT_EQ(run.result.exitCode, 1);
+  EXPECT_EQ(run.result.out, "before\n");
+  EXPECT_EQ(run.result.err, "nuq:0:0: error: fork()/vfork() are not supported by NUQ, exiting.\n");
+  ASSERT_EQ(run.threads.size(), 1u);
+  EXPECT_TRUE(run.threads[0].complete);
+  EXPECT_EQ(run.threads[0].error, "");
+  const std::vector<std::string>& r = run.threads[0].records;
+  ASSERT_FALSE(r.empty());
+  EXPECT_EQ(r.back(), "enter fork from main") << "the refusal ends the process inside the call";
+}
+
+TEST(Refused, LoadingAnInstrumentedLibraryEndsTheProgramWithTheRuntimesMessage) {
+  const PluginRun run =
+      plugintest::runProgram("dlopen_host", {plugintest::programPath("libplugin_dlopen_library.so")});
+  EXPECT_EQ(run.result.exitCode, 1);
+  EXPECT_EQ(run.result.out, "loading\n");
+  EXPECT_EQ(run.result.err,
+            "spec:0:0: error: Loading instrumented shared libraries dynamically (via dlopen()) is not supported.\n");
+}
+
+}  // namespace
