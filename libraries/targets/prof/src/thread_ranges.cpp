@@ -20,12 +20,19 @@ using namespace thread_ranges_detail;
 
 // Enough for any design this runtime simulates; beyond it the filter is off.
 constexpr uint32_t kSlotCount = 4096;
-ThreadRangeSlot slots[kSlotCount];
+constinit ThreadRangeSlot slots[kSlotCount] = {};
 // Slots [0, used) have been handed out at least once; readers scan only these.
 std::atomic<uint32_t> used{0};
 ThreadRangeSlot* freeList = nullptr;
 // Guards freeList and the growth of used; a leaf lock.
 pthread_mutex_t sync_access_to_range_slots = PTHREAD_MUTEX_INITIALIZER;
+
+void empty(ThreadRangeSlot& slot) {
+  slot.stackMin.store(UINT64_MAX, std::memory_order_relaxed);
+  slot.stackMax.store(0, std::memory_order_relaxed);
+  slot.tlsMin.store(UINT64_MAX, std::memory_order_relaxed);
+  slot.tlsMax.store(0, std::memory_order_relaxed);
+}
 
 // Release: a reader that sees the new bound also sees what the owner did
 // before widening. The owner is the only writer of a live slot's bounds.
@@ -80,17 +87,16 @@ ThreadRangeSlot* __PROF_ThreadRanges_claim(void) {
     disabled.store(true, std::memory_order_release);
     return nullptr;
   }
-  // Release: a reader that scans slot n sees it initialised (empty).
+  empty(slots[n]);
+  slots[n].nextFree = nullptr;
+  // Release: a reader that scans slot n sees it emptied.
   used.store(n + 1, std::memory_order_release);
   return &slots[n];
 }
 
 void __PROF_ThreadRanges_release(ThreadRangeSlot* slot) {
   if (slot == nullptr) return;
-  slot->stackMin.store(UINT64_MAX, std::memory_order_relaxed);
-  slot->stackMax.store(0, std::memory_order_relaxed);
-  slot->tlsMin.store(UINT64_MAX, std::memory_order_relaxed);
-  slot->tlsMax.store(0, std::memory_order_relaxed);
+  empty(*slot);
   MutexGuard lock(&sync_access_to_range_slots);
   slot->nextFree = freeList;
   freeList = slot;

@@ -32,14 +32,16 @@
 #include <atomic>
 #include <cstdint>
 
+// No initialisers: the directory is zero-filled storage that costs memory
+// only for the slots in use; a slot is emptied when first handed out.
 struct alignas(64) ThreadRangeSlot {
   // Inclusive bounds; an empty range is [UINT64_MAX, 0]. Written by the
   // owning thread (and reset by whoever releases the slot), read by all.
-  std::atomic<uint64_t> stackMin{UINT64_MAX};
-  std::atomic<uint64_t> stackMax{0};
-  std::atomic<uint64_t> tlsMin{UINT64_MAX};
-  std::atomic<uint64_t> tlsMax{0};
-  ThreadRangeSlot* nextFree = nullptr;  // free list; under the directory mutex
+  std::atomic<uint64_t> stackMin;
+  std::atomic<uint64_t> stackMax;
+  std::atomic<uint64_t> tlsMin;
+  std::atomic<uint64_t> tlsMax;
+  ThreadRangeSlot* nextFree;  // free list; under the directory mutex
 };
 
 // A slot for a new profiler state, or null when the directory is full (the
