@@ -118,16 +118,16 @@ function(prof_instrument target)
 
   # The stub's common part with this target's configuration, compiled
   # without the plugin.
+  # The same targets in the source tree and from the installed package, so
+  # that a project adding this tree as a subdirectory needs nothing else.
   if(PROF_INSTRUMENT_FROM_SOURCE)
     add_dependencies(${target} ProfInstrument)
-    add_library(${target}_prof_stub OBJECT ${PROF_STUB_SOURCES})
-    target_include_directories(${target}_prof_stub PRIVATE ${PROF_PUBLIC_INCLUDE_DIRS} ${PROF_STUB_INCLUDE_DIR})
-    set(runtime prof_registration hls prof ZLIB::ZLIB Threads::Threads)
+    set(runtime prof_registration prof::prof)
   else()
-    add_library(${target}_prof_stub OBJECT)
-    target_link_libraries(${target}_prof_stub PRIVATE prof::stub)
     set(runtime prof::registration prof::prof)
   endif()
+  add_library(${target}_prof_stub OBJECT)
+  target_link_libraries(${target}_prof_stub PRIVATE prof::stub)
   target_compile_definitions(${target}_prof_stub PRIVATE
     "PROF_PROFILE_DIR=\"${ARG_PROFILE_DIR}\"" PROF_TRACE_MEM=${TRACE_MEM} PROF_TRACE_ALLOCS=${TRACE_ALLOCS})
   set_target_properties(${target}_prof_stub PROPERTIES POSITION_INDEPENDENT_CODE OFF)
