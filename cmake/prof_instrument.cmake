@@ -7,7 +7,7 @@
 # linked with the start-up stub (configured with PROFILE_DIR, TRACE_MEM and
 # TRACE_ALLOCS), the registration library and the runtime. EXCLUDE lists
 # glob patterns of functions or source files left uninstrumented. Options
-# are described in docs/instrumenting-plugin.md.
+# are described in docs/instrumenting.md.
 #
 # PROF_PLUGIN (default ON when LLVM 14 and clang 14 are found) switches the
 # plugin on; without it the runtime still builds and tests.

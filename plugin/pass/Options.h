@@ -2,7 +2,7 @@
 // -prof-..."), which clang parses only for plugins it loaded before its
 // option parsing: the build integration therefore loads the plugin with
 // "-Xclang -load" as well as with "-fpass-plugin=" (see
-// docs/instrumenting-plugin.md).
+// docs/instrumenting.md).
 #pragma once
 
 #include <string>
