@@ -12,25 +12,38 @@
 # PROF_PLUGIN (default ON when LLVM 14 and clang 14 are found) switches the
 # plugin on; without it the runtime still builds and tests.
 
-find_package(LLVM 14 CONFIG QUIET HINTS /usr/lib/llvm-14/lib/cmake/llvm)
-find_program(PROF_CLANG_EXECUTABLE NAMES clang-14 HINTS ${LLVM_TOOLS_BINARY_DIR} /usr/lib/llvm-14/bin)
-find_program(PROF_CLANGXX_EXECUTABLE NAMES clang++-14 HINTS ${LLVM_TOOLS_BINARY_DIR} /usr/lib/llvm-14/bin)
-set(prof_plugin_possible OFF)
-if(LLVM_FOUND AND LLVM_VERSION_MAJOR EQUAL 14 AND PROF_CLANG_EXECUTABLE AND PROF_CLANGXX_EXECUTABLE)
-  set(prof_plugin_possible ON)
+# In the source tree the plugin is built here (plugin/); from an installed
+# package it is found next to this file's directory (lib/prof/).
+set(PROF_INSTRUMENT_FROM_SOURCE OFF)
+if(EXISTS "${CMAKE_CURRENT_LIST_DIR}/../plugin/CMakeLists.txt")
+  set(PROF_INSTRUMENT_FROM_SOURCE ON)
 endif()
-option(PROF_PLUGIN "Build the instrumenting compiler plugin (needs llvm-14-dev and clang-14)" ${prof_plugin_possible})
+find_program(PROF_CLANG_EXECUTABLE NAMES clang-14 HINTS /usr/lib/llvm-14/bin)
+find_program(PROF_CLANGXX_EXECUTABLE NAMES clang++-14 HINTS /usr/lib/llvm-14/bin)
+set(prof_plugin_possible OFF)
+if(PROF_INSTRUMENT_FROM_SOURCE)
+  find_package(LLVM 14 CONFIG QUIET HINTS /usr/lib/llvm-14/lib/cmake/llvm)
+  set(PROF_PLUGIN_FILE "${PROJECT_BINARY_DIR}/plugin/ProfInstrument.so" CACHE INTERNAL "")
+  if(LLVM_FOUND AND LLVM_VERSION_MAJOR EQUAL 14 AND PROF_CLANG_EXECUTABLE AND PROF_CLANGXX_EXECUTABLE)
+    set(prof_plugin_possible ON)
+  endif()
+else()
+  get_filename_component(PROF_PLUGIN_FILE "${CMAKE_CURRENT_LIST_DIR}/../../prof/ProfInstrument.so" ABSOLUTE)
+  if(EXISTS "${PROF_PLUGIN_FILE}" AND PROF_CLANG_EXECUTABLE AND PROF_CLANGXX_EXECUTABLE)
+    set(prof_plugin_possible ON)
+  endif()
+endif()
+option(PROF_PLUGIN "Build and use the instrumenting compiler plugin (needs llvm-14-dev and clang-14)"
+       ${prof_plugin_possible})
 if(PROF_PLUGIN AND NOT prof_plugin_possible)
   message(FATAL_ERROR "PROF_PLUGIN is ON but LLVM 14 and clang 14 were not found: install the Debian packages "
                       "llvm-14-dev and clang-14, or configure with -DPROF_PLUGIN=OFF")
 endif()
 
-# Where the plugin is built; prof_instrument targets depend on it.
-set(PROF_PLUGIN_FILE "${PROJECT_BINARY_DIR}/plugin/ProfInstrument.so" CACHE INTERNAL "")
-set(PROF_INSTRUMENT_LAUNCHER "${PROJECT_BINARY_DIR}/plugin/prof-compile-with" CACHE INTERNAL "")
+# Compiles a target's sources with clang 14 when the project compiler is
+# another one: "prof-compile-with <clang> <project compiler> <args>".
+set(PROF_INSTRUMENT_LAUNCHER "${CMAKE_BINARY_DIR}/prof-compile-with")
 if(PROF_PLUGIN)
-  # Compiles a target's sources with clang 14 when the project compiler is
-  # another one: "prof-compile-with <clang> <project compiler> <args>".
   file(WRITE "${PROF_INSTRUMENT_LAUNCHER}" "#!/bin/sh\ncompiler=\"$1\"\nshift 2\nexec \"$compiler\" \"$@\"\n")
   file(CHMOD "${PROF_INSTRUMENT_LAUNCHER}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
        GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -52,12 +65,19 @@ function(prof_instrument target)
   if(NOT ARG_PROFILE_DIR)
     set(ARG_PROFILE_DIR "${PROF_PROFILE_DIR}")
   endif()
+  if(NOT ARG_PROFILE_DIR)
+    set(ARG_PROFILE_DIR "${CMAKE_BINARY_DIR}/profile")
+  endif()
   if(NOT IS_ABSOLUTE "${ARG_PROFILE_DIR}")
     message(FATAL_ERROR "prof_instrument(${target}): the profile directory must be absolute, got '${ARG_PROFILE_DIR}'")
   endif()
   foreach(flag TRACE_MEM TRACE_ALLOCS)
     if(NOT DEFINED ARG_${flag})
-      set(ARG_${flag} ${PROF_${flag}})
+      if(DEFINED PROF_${flag})
+        set(ARG_${flag} ${PROF_${flag}})
+      else()
+        set(ARG_${flag} ON)
+      endif()
     endif()
   endforeach()
   foreach(flag TRACE_MEM TRACE_ALLOCS RETURN_VALUES BASIC_BLOCKS SKIP_STACK LIB_POINTER_ARGS)
@@ -72,6 +92,10 @@ function(prof_instrument target)
   if(NOT (CMAKE_CXX_COMPILER_ID STREQUAL "Clang" AND CMAKE_CXX_COMPILER_VERSION VERSION_GREATER_EQUAL 14
           AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 15))
     set_property(TARGET ${target} PROPERTY CXX_COMPILER_LAUNCHER "${PROF_INSTRUMENT_LAUNCHER};${PROF_CLANGXX_EXECUTABLE}")
+    # Linked by clang too, so that sanitizer runtimes match the compiler
+    # that instrumented the sources.
+    set_property(TARGET ${target} PROPERTY CXX_LINKER_LAUNCHER "${PROF_INSTRUMENT_LAUNCHER};${PROF_CLANGXX_EXECUTABLE}")
+    set_property(TARGET ${target} PROPERTY C_LINKER_LAUNCHER "${PROF_INSTRUMENT_LAUNCHER};${PROF_CLANGXX_EXECUTABLE}")
   endif()
   if(NOT (CMAKE_C_COMPILER_ID STREQUAL "Clang" AND CMAKE_C_COMPILER_VERSION VERSION_GREATER_EQUAL 14
           AND CMAKE_C_COMPILER_VERSION VERSION_LESS 15))
@@ -89,21 +113,28 @@ function(prof_instrument target)
   if(exclude)
     target_compile_options(${target} PRIVATE "SHELL:-mllvm \"-prof-exclude=${exclude}\"")
   endif()
-  add_dependencies(${target} ProfInstrument)
   get_target_property(sources ${target} SOURCES)
   set_property(SOURCE ${sources} TARGET_DIRECTORY ${target} APPEND PROPERTY OBJECT_DEPENDS "${plugin}")
 
   # The stub's common part with this target's configuration, compiled
   # without the plugin.
-  add_library(${target}_prof_stub OBJECT ${PROF_STUB_SOURCES})
+  if(PROF_INSTRUMENT_FROM_SOURCE)
+    add_dependencies(${target} ProfInstrument)
+    add_library(${target}_prof_stub OBJECT ${PROF_STUB_SOURCES})
+    target_include_directories(${target}_prof_stub PRIVATE ${PROF_PUBLIC_INCLUDE_DIRS} ${PROF_STUB_INCLUDE_DIR})
+    set(runtime prof_registration hls prof ZLIB::ZLIB Threads::Threads)
+  else()
+    add_library(${target}_prof_stub OBJECT)
+    target_link_libraries(${target}_prof_stub PRIVATE prof::stub)
+    set(runtime prof::registration prof::prof)
+  endif()
   target_compile_definitions(${target}_prof_stub PRIVATE
     "PROF_PROFILE_DIR=\"${ARG_PROFILE_DIR}\"" PROF_TRACE_MEM=${TRACE_MEM} PROF_TRACE_ALLOCS=${TRACE_ALLOCS})
-  target_include_directories(${target}_prof_stub PRIVATE ${PROF_PUBLIC_INCLUDE_DIRS} ${PROF_STUB_INCLUDE_DIR})
   set_target_properties(${target}_prof_stub PROPERTIES POSITION_INDEPENDENT_CODE OFF)
 
   # As for hand-instrumented executables: fixed load address for the note,
   # hooks exported.
   set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)
   target_link_options(${target} PRIVATE -no-pie)
-  target_link_libraries(${target} PRIVATE ${target}_prof_stub prof_registration hls prof ZLIB::ZLIB Threads::Threads)
+  target_link_libraries(${target} PRIVATE ${target}_prof_stub ${runtime})
 endfunction()

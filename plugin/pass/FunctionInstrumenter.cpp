@@ -57,7 +57,7 @@ class Instrumenter {
   void closeCall(CallBase* CB, Instruction* at);
   Value* i64Of(IRBuilder<>& B, Value* V) { return B.CreatePtrToInt(V, H.i64); }
   Value* bytesOf(IRBuilder<>& B, Value* V) { return B.CreatePointerBitCastOrAddrSpaceCast(V, H.i8p); }
-  Value* unwindIfFramed(Instruction* at, Value* condition, uint32_t location);
+  void unwindIfFramed(Instruction* at, Value* condition, uint32_t location);
 
   Function& F;
   Hooks& H;
@@ -129,7 +129,7 @@ void Instrumenter::collect(bool excluded) {
     if (A.hasByValAttr()) byvalArgs.push_back(&A);
 }
 
-Value* Instrumenter::unwindIfFramed(Instruction* at, Value* condition, uint32_t location) {
+void Instrumenter::unwindIfFramed(Instruction* at, Value* condition, uint32_t location) {
   // Frame id 0: the start hook ran while tracing was suspended, and the
   // virtual stack holds no frame of this activation to return to.
   IRBuilder<> B(at);
@@ -139,7 +139,6 @@ Value* Instrumenter::unwindIfFramed(Instruction* at, Value* condition, uint32_t 
   Instruction* then = SplitBlockAndInsertIfThen(framed, at, false);
   IRBuilder<> T(then);
   T.CreateCall(H.unwind, {frameId, ConstantInt::get(H.i32, location)});
-  return frameId;
 }
 
 // The first instruction that runs after CB returned normally. The normal
@@ -278,7 +277,6 @@ void Instrumenter::run(bool excluded) {
   B.CreateStore(ConstantInt::get(H.i32, 0), frameIdSlot);
   Value* frameAddress = staticAllocas.empty() ? ConstantInt::get(H.i64, 0) : i64Of(B, staticAllocas.front());
   Value* fresh = B.CreateCall(H.start, {ConstantExpr::getPtrToInt(&F, H.i64), frameAddress, frameIdSlot});
-  Value* firstLocal = nullptr;
   auto localId = [&](IRBuilder<>& At, size_t index) -> Value* {
     Value* base = At.CreateLoad(H.i32, At.CreateConstInBoundsGEP2_32(slots->getValueType(), slots, 0, 1));
     return At.CreateAdd(base, ConstantInt::get(H.i32, index));
@@ -306,7 +304,6 @@ void Instrumenter::run(bool excluded) {
     // encloses (alloca() in C); the frame's pop closes it.
     B.CreateCall(H.stackSave, {});
   }
-  (void)firstLocal;
 
   if (O.traceMemory) {
     for (Instruction* I : accesses) {

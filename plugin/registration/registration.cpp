@@ -39,7 +39,8 @@ struct Function {
   const char* name;
   uint32_t staticId;
   uint32_t firstLocal;
-  const ProfFunctionRecord* record;  // the first record of this address
+  uint32_t localSpan;                // ids reserved for its locals
+  const ProfFunctionRecord* record;  // names its locals
 };
 
 struct Variable {
@@ -61,12 +62,25 @@ const Registry& registry() {
     const ProfFunctionRecord* begin = __start_prof_function_records;
     const ProfFunctionRecord* end = __stop_prof_function_records;
     std::unordered_map<uint64_t, size_t> byAddress;
+    // The body that runs is the first definition in link order (the linker
+    // keeps the first copy of an inline function): its record names the
+    // locals. Copies optimised differently in other units may have more
+    // locals, so the id range covers the largest.
     auto add = [&](const ProfFunctionRecord& rec) {
       const auto address = reinterpret_cast<uint64_t>(rec.address);
-      if (byAddress.count(address) != 0) return;
+      const bool defined = (rec.flags & PROF_FUNCTION_DEFINED) != 0;
+      if (auto it = byAddress.find(address); it != byAddress.end()) {
+        Function& f = r.functions[it->second];
+        if (defined && (f.record->flags & PROF_FUNCTION_DEFINED) == 0) {
+          f.record = &rec;
+          f.name = rec.name;
+        }
+        if (defined && rec.localCount > f.localSpan) f.localSpan = rec.localCount;
+        return;
+      }
       byAddress.emplace(address, r.functions.size());
       r.functions.push_back({address, rec.name, static_cast<uint32_t>(FunctionId_FirstAvailable_ + r.functions.size()),
-                             0, &rec});
+                             0, defined ? rec.localCount : 0, &rec});
     };
     if (begin != nullptr)
       for (const ProfFunctionRecord* rec = begin; rec != end; ++rec)
@@ -87,7 +101,7 @@ const Registry& registry() {
     }
     for (Function& f : r.functions) {
       f.firstLocal = nextVariable;
-      nextVariable += f.record->localCount;
+      nextVariable += f.localSpan;
     }
     // Every record's slots, also those of other units' copies.
     if (begin != nullptr)

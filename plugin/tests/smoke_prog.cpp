@@ -1,6 +1,6 @@
-// A plain program, no hook in it: a global, a thread-local counter, a
-// heap block filled by a copy, an indirect call, a thread, a caught
-// exception and a variable-length array.
+// A plain program of two units, no hook in it: a global, a thread-local
+// counter, a heap block filled by a copy, an indirect call, a thread, a
+// caught exception, a variable-length array and a call into the other unit.
 #include <pthread.h>
 
 #include <cstdio>
@@ -32,6 +32,12 @@ void* worker(void* arg) {
   return nullptr;
 }
 
+int windowSum(const int* v);
+
+__attribute__((noinline)) void copyInto(int* to, const int* from, int n) {
+  for (int i = 0; i < n; ++i) to[i] = from[i];
+}
+
 int (*volatile gFn)(const int*, int) = sumSquares;
 
 int main(int argc, char**) {
@@ -55,6 +61,7 @@ int main(int argc, char**) {
 
   int scratch[argc + 2];
   for (int i = 0; i < argc + 2; ++i) scratch[i] = i;
-  printf("sum %d thread %d caught %d last %d\n", sum, fromThread, caught, scratch[argc + 1]);
+  printf("sum %d thread %d caught %d last %d window %d\n", sum, fromThread, caught, scratch[argc + 1],
+         windowSum(values));
   return 0;
 }

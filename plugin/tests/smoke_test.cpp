@@ -94,7 +94,7 @@ TEST(PluginSmoke, RunDirectoryNamesEverythingAndTracesDecode) {
   proctest::removeAll(proctest::profileDir(kProgram));
   const proctest::RunResult r = proctest::run(proctest::programPath(kProgram), {}, proctest::scratchDir(kProgram));
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "sum 30 thread 49 caught 1 last 2\n");
+  EXPECT_EQ(r.out, "sum 30 thread 49 caught 1 last 2 window 5\n");
   EXPECT_EQ(r.err, "");
   const std::string runDir = proctest::latestRunDir(proctest::profileDir(kProgram));
 
@@ -103,11 +103,13 @@ TEST(PluginSmoke, RunDirectoryNamesEverythingAndTracesDecode) {
   ASSERT_FALSE(mapping.empty());
   EXPECT_EQ(mapping.front(), (std::vector<std::string>{"200", "app_0", "200"}));
   std::set<std::string> named;
+  std::vector<std::string> variableIds;
   std::map<std::string, std::vector<std::string>> byName;
   for (const auto& f : fields(proctest::readFile(runDir + "/globalVariableMapping"), '\t')) {
     ASSERT_GE(f.size(), 4u);
     EXPECT_EQ(f[1], "app_0");
     if (f[0] == "function") named.insert(f[2]);
+    else variableIds.push_back(f[0] == "local" ? f[3] : f[2]);
     byName[f[0] + ":" + (f[0] == "local" ? f[4] : f[3])] = f;
   }
   for (const auto& f : mapping) EXPECT_EQ(named.count(f[0]), 1u) << "static id " << f[0] << " has no name line";
@@ -122,6 +124,13 @@ TEST(PluginSmoke, RunDirectoryNamesEverythingAndTracesDecode) {
   ASSERT_EQ(byName.count("local:fromThread"), 1u);
   EXPECT_EQ(byName["local:fromThread"][2], "200");
   EXPECT_EQ(byName["local:fromThread"][5], "4");
+
+  // The other unit's function keeps its locals although the calling unit
+  // recorded it first; variable ids are unique in the binary.
+  ASSERT_EQ(byName.count("local:window"), 1u);
+  ASSERT_EQ(byName.count("function:windowSum(int const*)"), 1u);
+  EXPECT_EQ(byName["local:window"][2], byName["function:windowSum(int const*)"][2]);
+  EXPECT_EQ(std::set<std::string>(variableIds.begin(), variableIds.end()).size(), variableIds.size());
 
   const auto names = functionNames(runDir);
   for (uint32_t thread : {0u, 1u}) {
