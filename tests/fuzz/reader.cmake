@@ -10,6 +10,12 @@ set(PROF_READER_FUZZ_SOURCES
 file(GLOB PROF_PROFTRACE_FUZZ_SOURCES ${PROJECT_SOURCE_DIR}/tools/proftrace/*.cpp)
 list(FILTER PROF_PROFTRACE_FUZZ_SOURCES EXCLUDE REGEX "/main\\.cpp$")
 
+# Seed inputs (real traces of the shipped designs, and a decodable one):
+# a run passes its own corpus directory first, then the seed directory, so
+# that new inputs never land in the source tree.
+set(PROF_FUZZ_SEEDS_trace_reader_fuzz ${CMAKE_CURRENT_LIST_DIR}/corpus/reader)
+set(PROF_FUZZ_SEEDS_proftrace_dump_fuzz ${CMAKE_CURRENT_LIST_DIR}/corpus/dump)
+
 if(NOT COMMAND prof_add_fuzz_target)
   # Stand-alone form: a libFuzzer binary and a bounded run labelled fuzz.
   function(prof_add_fuzz_target name)
@@ -18,7 +24,10 @@ if(NOT COMMAND prof_add_fuzz_target)
     target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS})
-    add_test(NAME ${name} COMMAND ${name} -max_total_time=60 -rss_limit_mb=1024)
+    set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}_corpus)
+    file(MAKE_DIRECTORY ${corpus})
+    add_test(NAME ${name} COMMAND ${name} ${corpus} ${PROF_FUZZ_SEEDS_${name}}
+             -max_total_time=60 -max_len=16384 -rss_limit_mb=1024)
     set_tests_properties(${name} PROPERTIES LABELS fuzz)
   endfunction()
 endif()

@@ -64,7 +64,9 @@ std::vector<Field> fieldsOf(const Record& r) {
   };
   switch (r.kind) {
     case RecordKind::kHeader:
-      f.emplace_back("version", r.value); f.emplace_back("accesses", r.traceAccesses); f.emplace_back("allocations", r.traceAllocations);
+      f.emplace_back("version", r.value);
+      f.emplace_back("accesses", r.traceAccesses);
+      f.emplace_back("allocations", r.traceAllocations);
       break;
     case RecordKind::kEntry:
       f.emplace_back("function", r.id);
@@ -81,13 +83,22 @@ std::vector<Field> fieldsOf(const Record& r) {
     case RecordKind::kUnwindStop: f.emplace_back("location", r.value); break;
     case RecordKind::kVla: f.emplace_back("size", r.value); break;
     case RecordKind::kHeapAlloc:
-    case RecordKind::kHeapRealloc: f.emplace_back("block", r.id); f.emplace_back("size", r.value); f.emplace_back("address", r.address); break;
-    case RecordKind::kHeapFree: f.emplace_back("block", r.id); f.emplace_back("size", r.value); break;
+    case RecordKind::kHeapRealloc:
+      f.emplace_back("block", r.id);
+      f.emplace_back("size", r.value);
+      f.emplace_back("address", r.address);
+      break;
+    case RecordKind::kHeapFree:
+      f.emplace_back("block", r.id);
+      f.emplace_back("size", r.value);
+      break;
     case RecordKind::kThreadCreate:
     case RecordKind::kThreadJoin:
     case RecordKind::kThreadNameNull: f.emplace_back("thread", r.id); break;
     case RecordKind::kThreadName:
-      f.emplace_back("thread", r.id); f.emplace_back("length", r.value); f.emplace_back("name", r.text);
+      f.emplace_back("thread", r.id);
+      f.emplace_back("length", r.value);
+      f.emplace_back("name", r.text);
       break;
     case RecordKind::kLocalAccess:
     case RecordKind::kGlobalAccess:

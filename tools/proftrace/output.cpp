@@ -1,3 +1,6 @@
+// Output helpers of proftrace: JSON string literals and printable text for
+// any bytes a trace or manifest may hold, progress lines for large traces,
+// and the parsing of command arguments.
 #include "output.h"
 
 #include <algorithm>

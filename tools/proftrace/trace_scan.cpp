@@ -1,3 +1,5 @@
+// The streaming pass behind info and check: header, value count, how far
+// the trace decodes and why it stops.
 #include "trace_scan.h"
 
 #include "output.h"
