@@ -30,8 +30,8 @@
 
 namespace plugintest {
 
-// The names a run directory gives: linked function ids, static ids of the
-// executable's functions, and variable ids.
+// A run directory as the trace reader reads it, its name index, and the
+// names of the executable's static ids (the callers of entry records).
 struct RunNames {
   std::shared_ptr<tracereader::RunDirectory> run;
   std::shared_ptr<tracereader::NameIndex> index;

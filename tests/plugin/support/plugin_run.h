@@ -19,6 +19,16 @@ struct PluginRun {
   std::vector<Decoded> threads;
 };
 
+// Whether the exact unoptimised sequences apply: a sanitizer changes the
+// code the compiler generates (its checks call its own handlers, scopes get
+// cleanup slots), and with it the loads, stores and calls there are.
+constexpr bool kExactSequences =
+#if PLUGIN_TESTS_SANITIZED
+    false;
+#else
+    true;
+#endif
+
 std::string programPath(const std::string& program);
 std::string profileDir(const std::string& program);
 
