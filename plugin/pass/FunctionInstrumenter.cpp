@@ -18,9 +18,14 @@ namespace prof {
 
 namespace {
 
+// Callees that are not calls of the program: the runtime itself, the
+// compiler's thread-local accessors, and the checks a sanitizer build adds.
 bool isRuntimeFunction(const Function* F) {
-  return F != nullptr && (F->getName().startswith("__PROF_") || F->getName().startswith("__prof_") ||
-                          isImplementationFunction(*F));
+  if (F == nullptr) return false;
+  const StringRef name = F->getName();
+  for (const char* prefix : {"__PROF_", "__prof_", "__ubsan_", "__asan_", "__tsan_", "__sanitizer_"})
+    if (name.startswith(prefix)) return true;
+  return isImplementationFunction(*F);
 }
 
 // Memory attributes that the hooks inserted into a body make untrue.
