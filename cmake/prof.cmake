@@ -25,16 +25,13 @@
 #   TRACE_ALLOCS  track heap blocks (default PROF_TRACE_ALLOCS, ON).
 include_guard(GLOBAL)
 
-function(prof_link_runtime target)
-  cmake_parse_arguments(ARG "" "PROFILE_DIR;TRACE_MEM;TRACE_ALLOCS" "" ${ARGN})
-  if(ARG_UNPARSED_ARGUMENTS)
-    message(FATAL_ERROR "prof_link_runtime(${target}): unknown arguments ${ARG_UNPARSED_ARGUMENTS}")
-  endif()
-  if(NOT TARGET prof::prof OR NOT TARGET prof::stub)
-    message(FATAL_ERROR "prof_link_runtime(${target}): the targets prof::prof and prof::stub are not "
-                        "visible here; call find_package(prof) in this directory or a parent")
-  endif()
-  if(NOT DEFINED ARG_PROFILE_DIR)
+# The stub's settings of <target>, shared by every way of making a profiled
+# executable: ARG_PROFILE_DIR (default <PROF_PROFILE_DIR or build/profile>/
+# <target>, always absolute), ARG_TRACE_MEM and ARG_TRACE_ALLOCS (default
+# PROF_TRACE_MEM / PROF_TRACE_ALLOCS, else ON), and TRACE_MEM / TRACE_ALLOCS
+# as 0 or 1 for the stub's compile definitions.
+macro(_prof_stub_settings target caller)
+  if(NOT DEFINED ARG_PROFILE_DIR OR ARG_PROFILE_DIR STREQUAL "")
     if(PROF_PROFILE_DIR)
       set(ARG_PROFILE_DIR "${PROF_PROFILE_DIR}/${target}")
     else()
@@ -44,22 +41,34 @@ function(prof_link_runtime target)
   # The directory is baked into the executable and the program may run
   # anywhere: a relative path would name a different place in every run.
   if(NOT IS_ABSOLUTE "${ARG_PROFILE_DIR}")
-    message(FATAL_ERROR "${target}: the profile directory must be absolute, got '${ARG_PROFILE_DIR}'")
+    message(FATAL_ERROR "${caller}(${target}): the profile directory must be absolute, got '${ARG_PROFILE_DIR}'")
   endif()
-  foreach(mode TRACE_MEM TRACE_ALLOCS)
-    if(NOT DEFINED ARG_${mode})
-      if(DEFINED PROF_${mode})
-        set(ARG_${mode} ${PROF_${mode}})
+  foreach(_prof_mode TRACE_MEM TRACE_ALLOCS)
+    if(NOT DEFINED ARG_${_prof_mode})
+      if(DEFINED PROF_${_prof_mode})
+        set(ARG_${_prof_mode} ${PROF_${_prof_mode}})
       else()
-        set(ARG_${mode} ON)
+        set(ARG_${_prof_mode} ON)
       endif()
     endif()
-    if(ARG_${mode})
-      set(${mode} 1)
+    if(ARG_${_prof_mode})
+      set(${_prof_mode} 1)
     else()
-      set(${mode} 0)
+      set(${_prof_mode} 0)
     endif()
   endforeach()
+endmacro()
+
+function(prof_link_runtime target)
+  cmake_parse_arguments(ARG "" "PROFILE_DIR;TRACE_MEM;TRACE_ALLOCS" "" ${ARGN})
+  if(ARG_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "prof_link_runtime(${target}): unknown arguments ${ARG_UNPARSED_ARGUMENTS}")
+  endif()
+  if(NOT TARGET prof::prof OR NOT TARGET prof::stub)
+    message(FATAL_ERROR "prof_link_runtime(${target}): the targets prof::prof and prof::stub are not "
+                        "visible here; call find_package(prof) in this directory or a parent")
+  endif()
+  _prof_stub_settings(${target} prof_link_runtime)
 
   target_compile_definitions(${target} PRIVATE
     "PROF_PROFILE_DIR=\"${ARG_PROFILE_DIR}\"" PROF_TRACE_MEM=${TRACE_MEM} PROF_TRACE_ALLOCS=${TRACE_ALLOCS})

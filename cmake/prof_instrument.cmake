@@ -12,6 +12,9 @@
 # PROF_PLUGIN (default ON when LLVM 14 and clang 14 are found) switches the
 # plugin on; without it the runtime still builds and tests.
 
+# The stub's settings are resolved as for hand-instrumented executables.
+include(${CMAKE_CURRENT_LIST_DIR}/prof.cmake)
+
 # In the source tree the plugin is built here (plugin/); from an installed
 # package it is found next to this file's directory (lib/prof/).
 set(PROF_INSTRUMENT_FROM_SOURCE OFF)
@@ -63,26 +66,8 @@ function(prof_instrument target)
     message(FATAL_ERROR "prof_instrument(${target}): only executables can be instrumented")
   endif()
   # As for hand-instrumented executables: each program its own folder.
-  if(NOT ARG_PROFILE_DIR)
-    if(PROF_PROFILE_DIR)
-      set(ARG_PROFILE_DIR "${PROF_PROFILE_DIR}/${target}")
-    else()
-      set(ARG_PROFILE_DIR "${CMAKE_BINARY_DIR}/profile/${target}")
-    endif()
-  endif()
-  if(NOT IS_ABSOLUTE "${ARG_PROFILE_DIR}")
-    message(FATAL_ERROR "prof_instrument(${target}): the profile directory must be absolute, got '${ARG_PROFILE_DIR}'")
-  endif()
-  foreach(flag TRACE_MEM TRACE_ALLOCS)
-    if(NOT DEFINED ARG_${flag})
-      if(DEFINED PROF_${flag})
-        set(ARG_${flag} ${PROF_${flag}})
-      else()
-        set(ARG_${flag} ON)
-      endif()
-    endif()
-  endforeach()
-  foreach(flag TRACE_MEM TRACE_ALLOCS RETURN_VALUES BASIC_BLOCKS SKIP_STACK LIB_POINTER_ARGS)
+  _prof_stub_settings(${target} prof_instrument)
+  foreach(flag RETURN_VALUES BASIC_BLOCKS SKIP_STACK LIB_POINTER_ARGS)
     if(ARG_${flag})
       set(${flag} 1)
     else()
