@@ -52,6 +52,18 @@ if(PROF_PLUGIN)
        GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 endif()
 
+# Runs at the end of a directory that instrumented targets: every target of
+# it that compiles anything is built after the plugin (see OBJECT_DEPENDS).
+function(_prof_build_plugin_first)
+  get_property(targets DIRECTORY PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(t IN LISTS targets)
+    get_target_property(type ${t} TYPE)
+    if(type MATCHES "^(EXECUTABLE|STATIC_LIBRARY|SHARED_LIBRARY|MODULE_LIBRARY|OBJECT_LIBRARY)$")
+      add_dependencies(${t} ProfInstrument)
+    endif()
+  endforeach()
+endfunction()
+
 function(prof_instrument target)
   cmake_parse_arguments(ARG ""
     "PROFILE_DIR;TRACE_MEM;TRACE_ALLOCS;RETURN_VALUES;BASIC_BLOCKS;SKIP_STACK;LIB_POINTER_ARGS" "EXCLUDE" ${ARGN})
@@ -101,7 +113,17 @@ function(prof_instrument target)
     target_compile_options(${target} PRIVATE "SHELL:-mllvm \"-prof-exclude=${exclude}\"")
   endif()
   get_target_property(sources ${target} SOURCES)
+  # Recompiled when the plugin changes. The dependency is a property of the
+  # source file, so every target of the directory that compiles the same
+  # file sees it too; in the source tree they all wait for the plugin.
   set_property(SOURCE ${sources} TARGET_DIRECTORY ${target} APPEND PROPERTY OBJECT_DEPENDS "${plugin}")
+  if(PROF_INSTRUMENT_FROM_SOURCE)
+    get_property(deferred DIRECTORY PROPERTY PROF_PLUGIN_ORDERING_DEFERRED)
+    if(NOT deferred)
+      set_property(DIRECTORY PROPERTY PROF_PLUGIN_ORDERING_DEFERRED ON)
+      cmake_language(DEFER CALL _prof_build_plugin_first)
+    endif()
+  endif()
 
   # The stub's common part with this target's configuration, compiled
   # without the plugin.
