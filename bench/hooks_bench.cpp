@@ -22,6 +22,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bufferedPrinter.h"
@@ -232,7 +233,7 @@ void blockFloor(benchmark::State& state) {
 void allocFreeRuntime(benchmark::State& state) {
   for (auto _ : state) {
     void* p = __PROF_Malloc(64);
-    benchmark::DoNotOptimize(p);
+    benchmark::DoNotOptimize(std::as_const(p));  // read-only: p is used after
     __PROF_Free(p);
   }
 }
@@ -240,7 +241,7 @@ void allocFreeFloor(benchmark::State& state) {
   uint64_t uid = 100000;
   for (auto _ : state) {
     void* p = malloc(64);
-    benchmark::DoNotOptimize(p);
+    benchmark::DoNotOptimize(std::as_const(p));  // read-only: p is used after
     floorTracer->record(6, uid, 64, addressOf(p));
     free(p);
     floorTracer->record(10, 64, uid++);
@@ -253,7 +254,7 @@ void reallocRuntime(benchmark::State& state) {
   for (auto _ : state) {
     size = size == 64 ? 4096 : 64;
     p = __PROF_Realloc(p, size);
-    benchmark::DoNotOptimize(p);
+    benchmark::DoNotOptimize(std::as_const(p));  // read-only: p is used after
   }
   __PROF_Free(p);
 }
@@ -263,7 +264,7 @@ void reallocFloor(benchmark::State& state) {
   for (auto _ : state) {
     size = size == 64 ? 4096 : 64;
     p = realloc(p, size);
-    benchmark::DoNotOptimize(p);
+    benchmark::DoNotOptimize(std::as_const(p));  // read-only: p is used after
     floorTracer->record(8, 100000, size, addressOf(p));
   }
   free(p);
