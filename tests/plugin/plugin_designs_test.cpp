@@ -22,6 +22,7 @@
 
 #include "expected_records.h"
 #include "plugin_run.h"
+#include "vendel_expect.h"
 
 using plugintest::PluginRun;
 using plugintest::Records;
@@ -30,42 +31,14 @@ namespace {
 
 // ---------------------------------------------------------------- vendel
 
-int energyOfWindow(int w) {
-  int sum = 0;
-  for (int k = 4 * w; k < 4 * w + 4; ++k) {
-    const int d = (k % 100) - (k % 100) / 2;
-    sum += d * d;
-  }
-  return sum;
-}
-
-std::string vendelConsole() {
-  std::string text;
-  char line[64];
-  for (int w = 0; w < 128; ++w) {
-    snprintf(line, sizeof line, "Energ\xC3\xAD" "a ventana %d: %d\n", w, energyOfWindow(w));
-    text += line;
-  }
-  return text;
-}
-
-std::string vendelDataFile(int which) {
-  std::string text;
-  if (which == 2) {
-    for (int w = 0; w < 128; ++w) text += std::to_string(energyOfWindow(w)) + "\n";
-    return text;
-  }
-  for (int i = 0; i < 512; ++i) text += std::to_string(which == 0 ? i % 100 : (i % 100) / 2) + "\n";
-  return text;
-}
 
 void expectVendelOutputs(const PluginRun& run) {
   ASSERT_EQ(run.result.exitCode, 0) << run.result.err;
   EXPECT_EQ(run.result.err, "");
-  EXPECT_EQ(run.result.out, vendelConsole());
-  EXPECT_EQ(proctest::readFile(run.cwd + "/inA.dat"), vendelDataFile(0));
-  EXPECT_EQ(proctest::readFile(run.cwd + "/inB.dat"), vendelDataFile(1));
-  EXPECT_EQ(proctest::readFile(run.cwd + "/out_vendel.dat"), vendelDataFile(2));
+  EXPECT_EQ(run.result.out, proctest::vendelConsole());
+  EXPECT_EQ(proctest::readFile(run.cwd + "/inA.dat"), proctest::vendelDataFile(0));
+  EXPECT_EQ(proctest::readFile(run.cwd + "/inB.dat"), proctest::vendelDataFile(1));
+  EXPECT_EQ(proctest::readFile(run.cwd + "/out_vendel.dat"), proctest::vendelDataFile(2));
 }
 
 // A complete run directory: manifest files, and every function of the

@@ -20,6 +20,24 @@ constexpr size_t kInputChunk = 65536;
 constexpr size_t kWindow = 65536;
 // zlib counts input in 32 bits; memory input is fed in pieces below that.
 constexpr size_t kMaxMemoryPiece = size_t{1} << 30;
+
+// Decodes the value at *pos in data[0, size) and moves past it; a value cut
+// by the end of the data or longer than 10 bytes is an error, described.
+ReadResult takeValue(const uint8_t* data, size_t size, size_t* pos, Leb128* value, const char** error) {
+  switch (scanLeb128(data + *pos, size - *pos, value)) {
+    case LebScan::kOk:
+      *pos += value->length;
+      return ReadResult::kOk;
+    case LebScan::kNeedMore:
+      *error = "the data ends inside a value";
+      return ReadResult::kError;
+    case LebScan::kOverlong:
+      *error = "a value runs past 10 bytes";
+      return ReadResult::kError;
+  }
+  return ReadResult::kError;
+}
+
 }  // namespace
 
 struct TraceStream::Zlib {
@@ -179,18 +197,7 @@ void TraceStream::fill(size_t want) {
 ReadResult TraceStream::next(Leb128* value) {
   if (end_ - pos_ < kMaxLeb128Bytes) fill(kMaxLeb128Bytes);
   if (pos_ == end_) return ReadResult::kEnd;
-  switch (scanLeb128(out_.data() + pos_, end_ - pos_, value)) {
-    case LebScan::kOk:
-      pos_ += value->length;
-      return ReadResult::kOk;
-    case LebScan::kNeedMore:
-      error_ = "the data ends inside a value";
-      return ReadResult::kError;
-    case LebScan::kOverlong:
-      error_ = "a value runs past 10 bytes";
-      return ReadResult::kError;
-  }
-  return ReadResult::kError;
+  return takeValue(out_.data(), end_, &pos_, value, &error_);
 }
 
 ReadResult TraceStream::raw(uint64_t n, std::string* kept, size_t keepMax) {
@@ -224,18 +231,7 @@ ReadResult TraceStream::chunk(std::span<const uint8_t>* bytes) {
 
 ReadResult MemoryValues::next(Leb128* value) {
   if (pos_ == bytes_.size()) return ReadResult::kEnd;
-  switch (scanLeb128(bytes_.data() + pos_, bytes_.size() - pos_, value)) {
-    case LebScan::kOk:
-      pos_ += value->length;
-      return ReadResult::kOk;
-    case LebScan::kNeedMore:
-      error_ = "the data ends inside a value";
-      return ReadResult::kError;
-    case LebScan::kOverlong:
-      error_ = "a value runs past 10 bytes";
-      return ReadResult::kError;
-  }
-  return ReadResult::kError;
+  return takeValue(bytes_.data(), bytes_.size(), &pos_, value, &error_);
 }
 
 ReadResult MemoryValues::raw(uint64_t n, std::string* kept, size_t keepMax) {

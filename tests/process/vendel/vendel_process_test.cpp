@@ -10,40 +10,11 @@
 #include <vector>
 
 #include "process_support.h"
+#include "vendel_expect.h"
 
 using namespace proctest;
 
 namespace {
-
-// Energy of window w depends only on w % 25.
-int energyOfWindow(int w) {
-  int sum = 0;
-  for (int k = 4 * w; k < 4 * w + 4; ++k) {
-    const int d = (k % 100) - (k % 100) / 2;
-    sum += d * d;
-  }
-  return sum;
-}
-
-std::string expectedConsole() {
-  std::string text;
-  char line[64];
-  for (int w = 0; w < 128; ++w) {
-    snprintf(line, sizeof line, "Energ\xC3\xAD" "a ventana %d: %d\n", w, energyOfWindow(w));
-    text += line;
-  }
-  return text;
-}
-
-std::string expectedDataFile(int which) {
-  std::string text;
-  if (which == 2) {
-    for (int w = 0; w < 128; ++w) text += std::to_string(energyOfWindow(w)) + "\n";
-    return text;
-  }
-  for (int i = 0; i < 512; ++i) text += std::to_string(which == 0 ? i % 100 : (i % 100) / 2) + "\n";
-  return text;
-}
 
 // The main thread's records: entry of main, the design's five call events
 // and 128 store offsets, its exit, then per library call one unknown-variable
@@ -92,10 +63,10 @@ TEST(Vendel, RunLeavesConsoleDataFilesAndManifest) {
   const RunResult r = run(programPath("vendel_under_test"), {"a b", "x\"y\\z"}, cwd);
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out, expectedConsole());
-  EXPECT_EQ(readFile(cwd + "/inA.dat"), expectedDataFile(0));
-  EXPECT_EQ(readFile(cwd + "/inB.dat"), expectedDataFile(1));
-  EXPECT_EQ(readFile(cwd + "/out_vendel.dat"), expectedDataFile(2));
+  EXPECT_EQ(r.out, vendelConsole());
+  EXPECT_EQ(readFile(cwd + "/inA.dat"), vendelDataFile(0));
+  EXPECT_EQ(readFile(cwd + "/inB.dat"), vendelDataFile(1));
+  EXPECT_EQ(readFile(cwd + "/out_vendel.dat"), vendelDataFile(2));
 
   const std::vector<std::string> dirs = runDirs(profile);
   ASSERT_EQ(dirs.size(), 1u);
@@ -139,7 +110,7 @@ TEST(Vendel, WithoutMemoryTracingOnlyFunctionRecordsRemain) {
   removeAll(profile);
   const RunResult r = run(programPath("vendel_no_mem"), {}, scratchDir("vendel-no-mem"));
   ASSERT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.out, expectedConsole());
+  EXPECT_EQ(r.out, vendelConsole());
   const Trace trace = readTrace(latestRunDir(profile), 0);
   EXPECT_TRUE(trace.complete);
   EXPECT_EQ(trace.bytes, expectedMainTrace(false));
@@ -181,8 +152,8 @@ TEST(Vendel, UnopenableDataFileIsSkippedWithAWarning) {
   const RunResult r = run(programPath("vendel_under_test"), {}, cwd);
   ASSERT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.err, "vendel_test: warning: cannot open 'inB.dat' for writing, its data is not written\n");
-  EXPECT_EQ(r.out, expectedConsole());
-  EXPECT_EQ(readFile(cwd + "/inA.dat"), expectedDataFile(0));
-  EXPECT_EQ(readFile(cwd + "/out_vendel.dat"), expectedDataFile(2));
+  EXPECT_EQ(r.out, vendelConsole());
+  EXPECT_EQ(readFile(cwd + "/inA.dat"), vendelDataFile(0));
+  EXPECT_EQ(readFile(cwd + "/out_vendel.dat"), vendelDataFile(2));
   EXPECT_TRUE(readTrace(latestRunDir(profile), 0).complete);
 }
