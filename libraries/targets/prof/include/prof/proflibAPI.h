@@ -109,7 +109,8 @@ PROF_API void __PROF_TRPrintString(const U8* str);
  * A function left uninstrumented that catches exceptions or calls setjmp
  * reads it on entry and hands it to the unwind hook (slot 5) where an
  * exception or a long jump lands, so that the frames of instrumented calls
- * abandoned on the way are popped. Not in the hook table. */
+ * abandoned on the way are popped. Not a slot of the hook table below:
+ * it lives with the function-event hooks, which the table keeps linked. */
 PROF_API uint32_t __PROF_FNCurrentFrameId(void);
 
 /* Id of the function current on the calling thread's virtual stack, 0 when
