@@ -62,7 +62,8 @@ class Instrumenter {
   void closeCall(CallBase* CB, Instruction* at);
   Value* i64Of(IRBuilder<>& B, Value* V) { return B.CreatePtrToInt(V, H.i64); }
   Value* bytesOf(IRBuilder<>& B, Value* V) { return B.CreatePointerBitCastOrAddrSpaceCast(V, H.i8p); }
-  void unwindIfFramed(Instruction* at, Value* condition, uint32_t location);
+  void unwindAtLandings();
+  void unwindAt(Instruction* at, Value* condition, uint32_t location);
 
   Function& F;
   Hooks& H;
@@ -86,7 +87,8 @@ class Instrumenter {
   SmallVector<BasicBlock*, 16> blocks;
   SmallPtrSet<const AllocaInst*, 8> privateSlots;  // stack slots whose address never escapes
 
-  AllocaInst* frameIdSlot = nullptr;
+  AllocaInst* frameIdSlot = nullptr;      // instrumented: the start hook's frame id
+  Value* excludedFrameId = nullptr;       // excluded: the top frame's id at entry
   Value* callerId = nullptr;
 };
 
@@ -120,12 +122,14 @@ void Instrumenter::collect(bool excluded) {
         if (isRuntimeFunction(callee)) continue;
         if (callee != nullptr && callee->isIntrinsic()) continue;
         const bool wrapped = callee != nullptr && callee->isDeclaration() && findWrapped(callee->getName());
-        if (excluded && !wrapped) continue;
         if (auto* CI = dyn_cast<CallInst>(CB); CI != nullptr && CI->isMustTailCall()) continue;
+        // Kept in excluded functions too: a long jump back to one abandons
+        // the frames of the instrumented calls in between.
         if (!wrapped && CB->hasFnAttr(Attribute::ReturnsTwice)) {
           returnsTwice.push_back(CB);
           continue;
         }
+        if (excluded && !wrapped) continue;
         calls.push_back(CB);
       }
     }
@@ -134,14 +138,38 @@ void Instrumenter::collect(bool excluded) {
     if (A.hasByValAttr()) byvalArgs.push_back(&A);
 }
 
-void Instrumenter::unwindIfFramed(Instruction* at, Value* condition, uint32_t location) {
-  // Frame id 0: the start hook ran while tracing was suspended, and the
-  // virtual stack holds no frame of this activation to return to.
+// Every place where a non-local exit lands in this function pops the
+// frames the exit abandoned: each landing pad (numbered from 1), then the
+// second return of each call that returns twice (numbered on).
+void Instrumenter::unwindAtLandings() {
+  uint32_t location = 0;
+  for (LandingPadInst* LP : pads) unwindAt(LP->getNextNode(), nullptr, ++location);
+  for (CallBase* CB : returnsTwice) {
+    // A second return (after a long jump) abandoned the frames above this one.
+    Instruction* at = afterCall(CB);
+    IRBuilder<> A(at);
+    Value* again = CB->getType()->isIntegerTy() ? A.CreateICmpNE(CB, ConstantInt::get(CB->getType(), 0))
+                                                : nullptr;
+    unwindAt(at, again, ++location);
+  }
+}
+
+// The unwind hook at `at`, when `condition` (null: always) holds.
+void Instrumenter::unwindAt(Instruction* at, Value* condition, uint32_t location) {
   IRBuilder<> B(at);
-  Value* frameId = B.CreateLoad(H.i32, frameIdSlot);
-  Value* framed = B.CreateICmpNE(frameId, ConstantInt::get(H.i32, 0));
-  if (condition != nullptr) framed = B.CreateAnd(framed, condition);
-  Instruction* then = SplitBlockAndInsertIfThen(framed, at, false);
+  Value* frameId = excludedFrameId;
+  if (frameId == nullptr) {
+    // Frame id 0: the start hook ran while tracing was suspended, and the
+    // virtual stack holds no frame of this activation to return to.
+    frameId = B.CreateLoad(H.i32, frameIdSlot);
+    Value* framed = B.CreateICmpNE(frameId, ConstantInt::get(H.i32, 0));
+    condition = condition != nullptr ? B.CreateAnd(framed, condition) : framed;
+  }
+  if (condition == nullptr) {
+    B.CreateCall(H.unwind, {frameId, ConstantInt::get(H.i32, location)});
+    return;
+  }
+  Instruction* then = SplitBlockAndInsertIfThen(condition, at, false);
   IRBuilder<> T(then);
   T.CreateCall(H.unwind, {frameId, ConstantInt::get(H.i32, location)});
 }
@@ -267,6 +295,15 @@ void Instrumenter::run(bool excluded) {
   callerId = B.CreateLoad(H.i32, B.CreateConstInBoundsGEP2_32(slots->getValueType(), slots, 0, 0), "prof.caller");
   if (excluded) {
     for (CallBase* CB : calls) bracketCall(CB);
+    if (!pads.empty() || !returnsTwice.empty()) {
+      // The function leaves no record of its own, but an exception it
+      // catches or a long jump back to it abandons the frames of the
+      // instrumented calls it made: they are popped down to the frame it
+      // runs in, the top of the stack at its entry (0, the empty stack, for
+      // an excluded main).
+      excludedFrameId = B.CreateCall(H.currentFrame, {}, "prof.frame");
+      unwindAtLandings();
+    }
     return;
   }
 
@@ -327,16 +364,7 @@ void Instrumenter::run(bool excluded) {
   for (CallBase* CB : calls) bracketCall(CB);
   for (MemIntrinsic* MI : memIntrinsics) bracketMemIntrinsic(MI);
 
-  uint32_t location = 0;
-  for (LandingPadInst* LP : pads) unwindIfFramed(LP->getNextNode(), nullptr, ++location);
-  for (CallBase* CB : returnsTwice) {
-    // A second return (after a long jump) abandoned the frames above this one.
-    Instruction* at = afterCall(CB);
-    IRBuilder<> A(at);
-    Value* again = CB->getType()->isIntegerTy() ? A.CreateICmpNE(CB, ConstantInt::get(CB->getType(), 0))
-                                                : nullptr;
-    unwindIfFramed(at, again, ++location);
-  }
+  unwindAtLandings();
 
   for (IntrinsicInst* II : stackSaves) IRBuilder<>(II->getNextNode()).CreateCall(H.stackSave, {});
   for (IntrinsicInst* II : stackRestores) IRBuilder<>(II->getNextNode()).CreateCall(H.stackRestore, {});

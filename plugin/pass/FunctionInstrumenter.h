@@ -18,7 +18,9 @@ bool isImplementationFunction(const llvm::Function& F);
 
 // Instruments F. An excluded function keeps its body as it is except for its
 // calls of wrapped library functions, which are still redirected and
-// bracketed, so that heap blocks and threads it creates stay known.
+// bracketed, so that heap blocks and threads it creates stay known, and for
+// its landing pads and second returns of setjmp-like calls, which still pop
+// the frames that an exception or a long jump abandoned.
 void instrumentFunction(llvm::Function& F, Hooks& hooks, UnitRecords& records, const PluginOptions& options,
                         bool excluded);
 

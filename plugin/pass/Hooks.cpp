@@ -28,6 +28,7 @@ Hooks::Hooks(Module& M) {
   exit = declare(M, "__PROF_FNProcessFunctionExit", v, {});
   exitWithValue = declare(M, "__PROF_FNProcessFunctionExitWithReturnValue", v, {i64});
   unwind = declare(M, "__PROF_FNProcessFunctionUnwind", v, {i32, i32});
+  currentFrame = declare(M, "__PROF_FNCurrentFrameId", i32, {});
   ret = declare(M, "__PROF_UpdateRetBBCount", v, {});
   initLocal = declare(M, "__PROF_LSInitLocalInfo", v, {i32, i32, i32, i64, i64});
   stackSave = declare(M, "__PROF_LSStackSave", v, {});

@@ -18,6 +18,7 @@ struct Hooks {
   llvm::FunctionCallee exit;          // void ()
   llvm::FunctionCallee exitWithValue; // void (i64)
   llvm::FunctionCallee unwind;        // void (i32 frameId, i32 location)
+  llvm::FunctionCallee currentFrame;  // i32 ()
   llvm::FunctionCallee ret;           // void ()
   llvm::FunctionCallee initLocal;     // void (i32 count, i32 index, i32 uid, i64 adr, i64 size)
   llvm::FunctionCallee stackSave;     // void ()

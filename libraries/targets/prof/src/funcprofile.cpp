@@ -203,20 +203,37 @@ void __PROF_UpdateRetBBCount(void) {
   if (state->TraceBuffPrinterPtr != nullptr) __PROF_TRFunctionExit(state->TraceBuffPrinterPtr);
 }
 
+// Frame 0 is the empty stack: an excluded function that runs below every
+// instrumented frame (an excluded main or thread function) catches there.
+// A thread without a profile has no frame to pop and no trace to write
+// into, and gets none for this.
 void __PROF_FNProcessFunctionUnwind(uint32_t FrameId, uint32_t UnwindLoc) {
   if (traceSuspendedOnThisThread()) return;
+  if (FrameId == 0 && __PROF_get_thread_profile_or_null() == nullptr) return;
   GProfilerState_t* state = __PROF_stateOfCallingThread();
   if (state == nullptr) return;
   bufferedPrinterStruct_t* printer = state->TraceBuffPrinterPtr;
-  if (state->FramePtr == nullptr)
-    __PROF_fatal_exit("spec:0:0: error: Target frame not found while unwinding virtual stack");
-  while (state->FramePtr->Id != FrameId) {
+  while (state->FramePtr != nullptr && state->FramePtr->Id != FrameId) {
     __PROF_GProfilerState_popFrame(state);
     if (printer != nullptr) __PROF_TRFunctionExitUnwind(printer);
-    if (state->FramePtr == nullptr)
-      __PROF_fatal_exit("spec:0:0: error: Target frame not found while unwinding virtual stack");
   }
+  if (state->FramePtr == nullptr && FrameId != 0)
+    __PROF_fatal_exit("spec:0:0: error: Target frame not found while unwinding virtual stack");
   if (printer != nullptr) __PROF_TRFunctionExitUnwindStop(printer, UnwindLoc);
+}
+
+// Read-only: a thread whose first hook this is gets no profile, and so no
+// trace, until instrumented code runs on it. The answer 0 while suspended
+// is safe for the unwind it is handed to: a suspension inside a signal
+// handler still holds when the handler's own landings unwind (which then do
+// nothing), and one from before start-up began with no profile, that is
+// with the empty stack.
+uint32_t __PROF_FNCurrentFrameId(void) {
+  if (traceSuspendedOnThisThread()) return 0;
+  const thread_profile_t* profile = __PROF_get_thread_profile_or_null();
+  if (profile == nullptr || profile->prof_state == nullptr) return 0;
+  const VFrame_t* top = profile->prof_state->FramePtr;
+  return top == nullptr ? 0 : top->Id;
 }
 
 void __PROF_TRBasicBlockEntry(uint32_t ID) {

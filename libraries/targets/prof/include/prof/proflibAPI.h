@@ -63,7 +63,8 @@ PROF_API void __PROF_FNProcessFunctionExitWithReturnValue(uint64_t returnValue);
  * function must register its locals, else 0 (also while suspended). */
 PROF_API uint32_t __PROF_FNProcessFunctionStart(uint64_t fnAddress, uint64_t frameAddress,
                                                 uint32_t* FrameId);
-/* Slot 5: makes frame FrameId the top again after an unwind. */
+/* Slot 5: makes frame FrameId the top again after an unwind; FrameId 0
+ * pops every frame (the empty stack). */
 PROF_API void __PROF_FNProcessFunctionUnwind(uint32_t FrameId, uint32_t UnwindLoc);
 /* Slot 6: last action of an instrumented function before it returns. */
 PROF_API void __PROF_UpdateRetBBCount(void);
@@ -101,6 +102,16 @@ PROF_API void __PROF_TRBasicBlockEntry(uint32_t ID);
 /* Slots 22, 23: untagged values asked for by the program. */
 PROF_API void __PROF_TRPrintU64(const U64 value);
 PROF_API void __PROF_TRPrintString(const U8* str);
+
+/* Id of the calling thread's top frame, which is the depth of its virtual
+ * stack: 0 when the stack is empty, when the thread has no profile yet and
+ * while its tracing is suspended. Writes nothing and creates no profile.
+ * A function left uninstrumented that catches exceptions or calls setjmp
+ * reads it on entry and hands it to the unwind hook (slot 5) where an
+ * exception or a long jump lands, so that the frames of instrumented calls
+ * abandoned on the way are popped. Not a slot of the hook table below:
+ * it lives with the function-event hooks, which the table keeps linked. */
+PROF_API uint32_t __PROF_FNCurrentFrameId(void);
 
 /* Id of the function current on the calling thread's virtual stack, 0 when
  * the stack is empty. Used by the wrappers to tag heap blocks. */
