@@ -1,6 +1,7 @@
 // proftrace report: what a designer learns from a run directory, per
 // function, variable, heap allocation site and stream (analysis in
 // tools/report, formatting in report_text.cpp and report_json.cpp).
+#include <memory>
 #include <string>
 
 #include "output.h"

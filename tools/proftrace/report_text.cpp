@@ -63,6 +63,22 @@ void wrapped(std::FILE* out, const std::string& head, const std::string& text) {
   }
 }
 
+// Text over lines of at most 100 columns, broken at blanks; lines after
+// the first start with `indent`.
+void wrappedWords(std::FILE* out, const std::string& first, const std::string& indent, std::string_view text) {
+  constexpr size_t kWidth = 100;
+  std::string line = first;
+  std::string rest = printable(text);
+  while (line.size() + rest.size() > kWidth) {
+    size_t cut = rest.rfind(' ', kWidth - line.size());
+    if (cut == std::string::npos || cut == 0) cut = kWidth - line.size();
+    std::fprintf(out, "%s%s\n", line.c_str(), rest.substr(0, cut).c_str());
+    rest.erase(0, rest[cut] == ' ' ? cut + 1 : cut);
+    line = indent;
+  }
+  std::fprintf(out, "%s%s\n", line.c_str(), rest.c_str());
+}
+
 // The histogram as one digit per bucket (0: none, 1 to 9 scaled to the
 // fullest bucket), at most 64 buckets.
 std::string histogramRow(const report::Histogram& h) {
@@ -200,7 +216,7 @@ void writeReportText(const Report& r, std::FILE* out) {
                "The traces carry no time: calls (function entries) and memory accesses are the measure of work.\n"
                "Totals: %zu threads, %llu calls, %llu accesses.\n",
                r.threads.size(), ull(r.totalCalls), ull(r.totalAccesses));
-  for (const std::string& n : r.notes) std::fprintf(out, "NOTE: %s\n", printable(n).c_str());
+  for (const std::string& n : r.notes) wrappedWords(out, "NOTE: ", "      ", n);
   threads(r, out);
   functions(r, out);
   variables(r, out);

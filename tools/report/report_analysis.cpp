@@ -7,11 +7,9 @@
 // of one thread, from which the pattern is read.
 #include <algorithm>
 #include <bit>
-#include <cstdio>
 #include <fstream>
 #include <numeric>
 #include <sstream>
-#include <tuple>
 
 #include "report.h"
 
