@@ -22,6 +22,9 @@ unsigned long long ull(uint64_t v) { return static_cast<unsigned long long>(v); 
 std::string fit(std::string_view text, size_t width) {
   std::string s = printable(text);
   if (s.size() <= width) return s;
+  // Anonymous namespaces are the most common long prefix of C++ names.
+  for (size_t at; (at = s.find("(anonymous namespace)")) != std::string::npos;) s.replace(at, 21, "(anon)");
+  if (s.size() <= width) return s;
   const size_t head = (width - 3) / 2;
   return s.substr(0, head) + "..." + s.substr(s.size() - (width - 3 - head));
 }
@@ -79,14 +82,20 @@ void wrappedWords(std::FILE* out, const std::string& first, const std::string& i
   std::fprintf(out, "%s%s\n", line.c_str(), rest.c_str());
 }
 
-// The histogram as one digit per bucket (0: none, 1 to 9 scaled to the
-// fullest bucket), at most 64 buckets.
-std::string histogramRow(const report::Histogram& h) {
+// The histogram as one character per bucket ('.': none, 1 to 9 scaled to
+// the fullest bucket), merged to at most 32 buckets to fit the line.
+std::string histogramRow(report::Histogram h) {
+  while (h.counts.size() > 32) {
+    std::vector<uint64_t> merged((h.counts.size() + 1) / 2, 0);
+    for (size_t i = 0; i < h.counts.size(); ++i) merged[i / 2] += h.counts[i];
+    h.counts = std::move(merged);
+    h.bucketBytes *= 2;
+  }
   uint64_t most = 0;
   for (uint64_t c : h.counts) most = std::max(most, c);
   std::string row;
   for (uint64_t c : h.counts) row += c == 0 ? '.' : static_cast<char>('0' + std::max<uint64_t>(1, (c * 9 + most - 1) / most));
-  return row;
+  return row + "  (" + std::to_string(h.bucketBytes) + "-byte buckets from 0";
 }
 
 std::string patternText(const report::VariableSummary& v) {
@@ -153,8 +162,8 @@ void variables(const Report& r, std::FILE* out) {
     wrapped(out, "by function: ", countsLine(v->byFunction, functionName));
     wrapped(out, "by thread:   ", countsLine(v->byThread, threadName));
     if (v->distinctOffsets > 1)
-      std::fprintf(out, "    offsets:     %s  (%llu-byte buckets from 0; %llu distinct offsets)\n",
-                   histogramRow(v->histogram).c_str(), ull(v->histogram.bucketBytes), ull(v->distinctOffsets));
+      std::fprintf(out, "    offsets:     %s; %llu distinct offsets)\n", histogramRow(v->histogram).c_str(),
+                   ull(v->distinctOffsets));
   }
   std::fprintf(out, "\nSHARED VARIABLES (touched by more than one thread: a conflict in hardware)\n");
   bool any = false;

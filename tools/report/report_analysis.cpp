@@ -155,7 +155,8 @@ struct VarState {
 
 struct Frame {
   uint32_t function;
-  uint64_t inclusive;  // accesses made in this frame and the frames it called
+  FunctionSummary* summary;  // the function's entry (map nodes stay put)
+  uint64_t inclusive;        // accesses made in this frame and the frames it called
 };
 
 struct NameTables {
@@ -225,6 +226,8 @@ class Analysis {
   }
 
   VarState& variable(const VarKey& key) {
+    // Accesses come in runs on one variable (a loop over an array).
+    if (last_ != nullptr && lastKey_ == key) return *last_;
     auto [it, added] = variables_.try_emplace(key);
     if (added) {
       VariableSummary& s = it->second.s;
@@ -233,6 +236,8 @@ class Analysis {
       s.function = key.function;
       if (key.kind == VariableKind::kLocal) s.owner = key.owner;
     }
+    lastKey_ = key;
+    last_ = &it->second;
     return it->second;
   }
 
@@ -242,7 +247,7 @@ class Analysis {
     if (stack_.empty()) return;
     const Frame f = stack_.back();
     stack_.pop_back();
-    if (--active_[f.function] == 0) function(f.function).accessesInclusive += f.inclusive;
+    if (--active_[f.function] == 0) f.summary->accessesInclusive += f.inclusive;
     if (!stack_.empty()) stack_.back().inclusive += f.inclusive;
   }
 
@@ -274,7 +279,7 @@ class Analysis {
     ++report_.totalAccesses;
     if (!stack_.empty()) {
       ++stack_.back().inclusive;
-      ++function(top()).accessesExclusive;
+      ++stack_.back().summary->accessesExclusive;
     }
   }
 
@@ -298,7 +303,7 @@ class Analysis {
         if (summary.startFunction == 0 && stack_.empty()) summary.startFunction = callee;
         ++summary.calls;
         ++report_.totalCalls;
-        stack_.push_back({callee, 0});
+        stack_.push_back({callee, &f, 0});
         ++active_[callee];
         break;
       }
@@ -466,6 +471,8 @@ class Analysis {
   std::map<uint32_t, FunctionSummary> functions_;
   std::map<std::pair<uint32_t, uint32_t>, uint64_t> edges_;
   std::map<VarKey, VarState> variables_;
+  VarKey lastKey_{VariableKind::kUnknown, 0, 0};
+  VarState* last_ = nullptr;
   std::map<uint32_t, ThreadExtras> extras_;
   std::map<uint32_t, tracereader::BracketRole> roles_;
   std::vector<Frame> stack_;
