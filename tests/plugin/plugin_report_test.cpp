@@ -121,11 +121,11 @@ TEST(PluginReport, DataflowCallsAccessesHeapSitesAndStreams) {
   const JsonValue& variables = report["variables"];
   const JsonValue& items = named(variables, "tItems");
   EXPECT_EQ(items["kind"].string, "threadlocal");
-  EXPECT_EQ(counts(items["byThread"], "thread", "accesses"),
-            (std::map<uint64_t, uint64_t>{{producer, 32}, {fir, 32}, {consumer, 32}}));  // ++tItems: a load, a store
   EXPECT_FALSE(items["shared"].boolean);  // each thread has its own
 
   if (plugintest::kExactSequences) {
+    EXPECT_EQ(counts(items["byThread"], "thread", "accesses"),
+              (std::map<uint64_t, uint64_t>{{producer, 32}, {fir, 32}, {consumer, 32}}));  // ++tItems: a load, a store
     EXPECT_EQ(named(report["functions"], kCountItem)["accessesExclusive"].u(), 96u);
     EXPECT_EQ(named(report["functions"], "sampleAt(int)")["accessesExclusive"].u(), 32u);  // store i, load i
 
