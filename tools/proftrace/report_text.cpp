@@ -223,7 +223,7 @@ void writeReportText(const Report& r, std::FILE* out) {
   if (!r.program.empty()) std::fprintf(out, "Program: %s\n", printable(r.program).c_str());
   std::fprintf(out,
                "The traces carry no time: calls (function entries) and memory accesses are the measure of work.\n"
-               "Totals: %zu threads, %llu calls, %llu accesses.\n",
+               "Totals: threads %zu, calls %llu, accesses %llu.\n",
                r.threads.size(), ull(r.totalCalls), ull(r.totalAccesses));
   for (const std::string& n : r.notes) wrappedWords(out, "NOTE: ", "      ", n);
   threads(r, out);

@@ -451,6 +451,12 @@ class Analysis {
       }
       report_.variables.push_back(std::move(v.s));
     }
+    // Locals of one function may share a name (two loops' counters): the
+    // variable id tells them apart.
+    std::map<std::string, int> uses;
+    for (const VariableSummary& v : report_.variables) ++uses[v.name];
+    for (VariableSummary& v : report_.variables)
+      if (uses[v.name] > 1) v.name += " #" + std::to_string(v.id);
     for (auto& [id, site] : sites) {
       site.name = report_.functionName(id);
       report_.heapSites.push_back(std::move(site));
