@@ -5,7 +5,6 @@
 // runtime, which is linked after this library.
 #include "hls/nuq_hls_stream.h"
 
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -30,17 +29,9 @@ unsigned char* ElementData(HlsStreamElement* Element) {
   return reinterpret_cast<unsigned char*>(Element) + sizeof(HlsStreamElement);
 }
 
-// Writing through a null block would corrupt memory far from the cause, so
-// exhaustion ends the simulation here, the way the runtime's fatal path does
-// (no exit handlers, no stream flushing).
-[[noreturn]] void OutOfMemory() {
-  fputs("spec:0:0: error: [HLS] Out of memory. Exiting ...\n", stderr);
-  _exit(1);
-}
-
 void* HlsMalloc(size_t Size) {
   void* Block = malloc(Size);
-  if (Block == nullptr) OutOfMemory();
+  if (Block == nullptr) HlsOutOfMemory();
   return Block;
 }
 

@@ -30,11 +30,6 @@ bool ExitHandlerRegistered = false;
 // process exits) write nothing, so no stream gets two lines.
 bool ExitLinesWritten = false;
 
-[[noreturn]] void OutOfMemory() {
-  fputs("spec:0:0: error: [HLS] Out of memory. Exiting ...\n", stderr);
-  _exit(1);
-}
-
 void Unlink(HlsStream* Stream) {
   HlsStreamStatistics* S = Stream->Statistics;
   if (S->PreviousLive != nullptr)
@@ -83,7 +78,7 @@ void AppendLines(Each ForEach) {
   if (Directory == nullptr) return;
   const size_t Length = strlen(Directory) + sizeof "/streams";
   char* Path = static_cast<char*>(malloc(Length));
-  if (Path == nullptr) OutOfMemory();
+  if (Path == nullptr) HlsOutOfMemory();
   snprintf(Path, Length, "%s/streams", Directory);
   FILE* File = fopen(Path, "a");
   if (File == nullptr) {
@@ -126,7 +121,7 @@ HlsStreamThreadCounts* CountsOfCallingThread(HlsStreamStatistics* S) {
   if (S->ThreadCount == S->ThreadCapacity) {
     const uint32_t Capacity = S->ThreadCapacity == 0 ? 2 : S->ThreadCapacity * 2;
     void* Grown = realloc(S->Threads, sizeof(HlsStreamThreadCounts) * Capacity);
-    if (Grown == nullptr) OutOfMemory();
+    if (Grown == nullptr) HlsOutOfMemory();
     S->Threads = static_cast<HlsStreamThreadCounts*>(Grown);
     S->ThreadCapacity = Capacity;
   }
@@ -137,9 +132,14 @@ HlsStreamThreadCounts* CountsOfCallingThread(HlsStreamStatistics* S) {
 
 }  // namespace
 
+void HlsOutOfMemory() {
+  fputs("spec:0:0: error: [HLS] Out of memory. Exiting ...\n", stderr);
+  _exit(1);
+}
+
 void HlsStatisticsCreate(HlsStream* Stream) {
   auto* S = static_cast<HlsStreamStatistics*>(calloc(1, sizeof(HlsStreamStatistics)));
-  if (S == nullptr) OutOfMemory();
+  if (S == nullptr) HlsOutOfMemory();
   Stream->Statistics = S;
   pthread_mutex_lock(&RegistryLock);
   S->Serial = NextSerial++;

@@ -30,6 +30,11 @@ struct HlsStreamStatistics {
   HlsStream* NextLive;
 };
 
+// Writing through a null block would corrupt memory far from the cause, so
+// the model's memory exhaustion ends the simulation, the way the runtime's
+// fatal path does (no exit handlers, no stream flushing).
+[[noreturn]] void HlsOutOfMemory();
+
 // Attaches fresh statistics to a new stream and registers it as live.
 void HlsStatisticsCreate(HlsStream* Stream);
 // Called under the caller's discipline for the stream, like the operation
