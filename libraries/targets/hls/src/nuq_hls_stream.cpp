@@ -5,7 +5,6 @@
 // runtime, which is linked after this library.
 #include "hls/nuq_hls_stream.h"
 
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
