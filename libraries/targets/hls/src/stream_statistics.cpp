@@ -67,9 +67,9 @@ void WriteLine(FILE* File, const HlsStream* Stream) {
   fputc('\n', File);
 }
 
-// Appends the lines of the given streams (a null-terminated chain through
-// `Next`) to "<run directory>/streams". Without a run directory (a program
-// that never started the runtime) there is nowhere to write. A failure to
+// Opens "<run directory>/streams" for appending and lets ForEach write its
+// lines. Without a run directory (a program that never started the
+// runtime) there is nowhere to write. A failure to
 // write costs the statistics, not the simulation: it is reported and the
 // run goes on.
 template <typename Each>
