@@ -13,6 +13,7 @@
 
 #include "Elf.h"
 #include "bufferedPrinter.h"
+#include "commonProfInclude/TracingConstants.h"
 #include "finalize.h"
 #include "globals.h"
 #include "profiler_state.h"
@@ -185,6 +186,13 @@ void __PROF_PerThreadInit(void) {
       entry.InitFunc(nullptr, entry.BinaryUid);
     }
   }
+}
+
+const char* __PROF_getRunDirectory(void) { return __PROF_execDirectory; }
+
+uint32_t __PROF_getThreadNumber(void) {
+  const thread_profile_t* profile = __PROF_get_thread_profile_or_null();
+  return profile == nullptr ? ThreadId_Invalid_ : profile->thread_id;
 }
 
 void __PROF_InitTrace(void) {
