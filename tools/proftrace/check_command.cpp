@@ -30,8 +30,9 @@ constexpr const char* kHelp =
 
 // The run a trace belongs to, with what labelling it needs.
 struct RunContext {
-  explicit RunContext(const std::string& dir) : run(tracereader::readRunDirectory(dir)), names(run), ends(run, names, kConvention) {}
   static constexpr tracereader::Convention kConvention = tracereader::Convention::kDecodable;
+  explicit RunContext(const std::string& dir)
+      : run(tracereader::readRunDirectory(dir)), names(run), ends(run, names, kConvention) {}
   tracereader::RunDirectory run;
   tracereader::NameIndex names;
   RunEnds ends;
