@@ -30,16 +30,18 @@ quiet() {
   fi
 }
 
-# check_program <program> <expected output> <function name>: runs it in the
-# scratch folder, then reads its one run directory.
+# check_program <program> <expected output> [<function name>]: runs it in
+# the scratch folder, then reads its one run directory; a plugin-built
+# program's trace must name the function.
 check_program() {
-  local program=$1 expected=$2 function=$3 name out dirs
+  local program=$1 expected=$2 function=${3:-} name out dirs
   name=$(basename "$program")
   out=$(cd "$scratch" && "$program") || { fail "$name exited with status $?"; return; }
   [ "$out" = "$expected" ] || fail "$name printed '$out'"
   dirs=("$profiles/$name"/app_0_*)
   [ ${#dirs[@]} = 1 ] && [ -d "${dirs[0]}" ] || { fail "$name: run directories ${dirs[*]}"; return; }
   quiet "$proftrace" check "${dirs[0]}" || fail "$name: proftrace check"
+  [ -n "$function" ] || return
   "$proftrace" dump --labels "${dirs[0]}/thread0000-trace.txt" >"$scratch/labels" 2>&1 || fail "$name: labels"
   grep -q "entry function=[0-9]* name=\"$function" "$scratch/labels" || fail "$name: no entry of $function"
 }
@@ -88,9 +90,10 @@ case $route in
     quiet cmake --build "$consumer" -j2 --target fir || fail "build fir"
     [ -e "$consumer/prof/plugin/ProfInstrument.so" ] && fail "building fir built the plugin"
     [ "$(cd "$scratch" && "$consumer/fir")" = "fir 61" ] || fail "fir"
-    quiet cmake --build "$consumer" -j2 --target fir_csim scale_csim scale_plain_after_csim prof_wrappers ||
+    quiet cmake --build "$consumer" -j2 --target fir_csim scale_csim scale_plain_after_csim probe prof_wrappers ||
       fail "build"
     check_program "$consumer/fir_csim" "fir 61" fir
+    check_program "$consumer/probe" "total 18"
     check_program "$consumer/cxx/scale_csim" "scale 57" "scale("
     check_program "$consumer/cxx/scale_plain_after_csim" "scale 57" "scale("
     wrapper_builds "$wrapper"
@@ -118,6 +121,7 @@ case $route in
     quiet cmake --build "$consumer" -j2 || fail "build"
     [ "$(cd "$scratch" && "$consumer/fir")" = "fir 61" ] || fail "fir"
     check_program "$consumer/fir_csim" "fir 61" fir
+    check_program "$consumer/probe" "total 18"
     check_program "$consumer/cxx/scale_csim" "scale 57" "scale("
     check_program "$consumer/cxx/scale_plain_after_csim" "scale 57" "scale("
     wrapper_builds "$prefix/bin/prof-clang"
