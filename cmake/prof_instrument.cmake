@@ -11,16 +11,27 @@
 #
 # PROF_PLUGIN (default ON when LLVM 14 and clang 14 are found) switches the
 # plugin on; without it the runtime still builds and tests.
+#
+# Everything the function needs is a cache entry or is found from this
+# file's own location, because it is called from other directories than the
+# one that included this file: a project that adds this source tree with
+# add_subdirectory calls it from its own, parent directory.
+include_guard(GLOBAL)
 
 # The stub's settings are resolved as for hand-instrumented executables.
 include(${CMAKE_CURRENT_LIST_DIR}/prof.cmake)
 
 # In the source tree the plugin is built here (plugin/); from an installed
 # package it is found next to this file's directory (lib/prof/).
-set(PROF_INSTRUMENT_FROM_SOURCE OFF)
-if(EXISTS "${CMAKE_CURRENT_LIST_DIR}/../plugin/CMakeLists.txt")
-  set(PROF_INSTRUMENT_FROM_SOURCE ON)
-endif()
+function(_prof_plugin_from_source out)
+  if(EXISTS "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../plugin/CMakeLists.txt")
+    set(${out} ON PARENT_SCOPE)
+  else()
+    set(${out} OFF PARENT_SCOPE)
+  endif()
+endfunction()
+
+_prof_plugin_from_source(PROF_INSTRUMENT_FROM_SOURCE)
 find_program(PROF_CLANG_EXECUTABLE NAMES clang-14 HINTS /usr/lib/llvm-14/bin)
 find_program(PROF_CLANGXX_EXECUTABLE NAMES clang++-14 HINTS /usr/lib/llvm-14/bin)
 set(prof_plugin_possible OFF)
@@ -31,7 +42,9 @@ if(PROF_INSTRUMENT_FROM_SOURCE)
     set(prof_plugin_possible ON)
   endif()
 else()
-  get_filename_component(PROF_PLUGIN_FILE "${CMAKE_CURRENT_LIST_DIR}/../../prof/ProfInstrument.so" ABSOLUTE)
+  get_filename_component(_prof_plugin "${CMAKE_CURRENT_LIST_DIR}/../../prof/ProfInstrument.so" ABSOLUTE)
+  set(PROF_PLUGIN_FILE "${_prof_plugin}" CACHE INTERNAL "")
+  unset(_prof_plugin)
   if(EXISTS "${PROF_PLUGIN_FILE}" AND PROF_CLANG_EXECUTABLE AND PROF_CLANGXX_EXECUTABLE)
     set(prof_plugin_possible ON)
   endif()
@@ -45,23 +58,20 @@ endif()
 
 # Compiles a target's sources with clang 14 when the project compiler is
 # another one: "prof-compile-with <clang> <project compiler> <args>".
-set(PROF_INSTRUMENT_LAUNCHER "${CMAKE_BINARY_DIR}/prof-compile-with")
+set(PROF_INSTRUMENT_LAUNCHER "${CMAKE_BINARY_DIR}/prof-compile-with" CACHE INTERNAL "")
 if(PROF_PLUGIN)
   file(WRITE "${PROF_INSTRUMENT_LAUNCHER}" "#!/bin/sh\ncompiler=\"$1\"\nshift 2\nexec \"$compiler\" \"$@\"\n")
   file(CHMOD "${PROF_INSTRUMENT_LAUNCHER}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
        GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 endif()
 
-# Runs at the end of a directory that instrumented targets: every target of
-# it that compiles anything is built after the plugin (see OBJECT_DEPENDS).
-function(_prof_build_plugin_first)
-  get_property(targets DIRECTORY PROPERTY BUILDSYSTEM_TARGETS)
-  foreach(t IN LISTS targets)
-    get_target_property(type ${t} TYPE)
-    if(type MATCHES "^(EXECUTABLE|STATIC_LIBRARY|SHARED_LIBRARY|MODULE_LIBRARY|OBJECT_LIBRARY)$")
-      add_dependencies(${t} ProfInstrument)
-    endif()
-  endforeach()
+# True when <compiler id> <version> is clang 14, which needs no launcher.
+function(_prof_is_clang14 out id version)
+  if(id STREQUAL "Clang" AND version VERSION_GREATER_EQUAL 14 AND version VERSION_LESS 15)
+    set(${out} ON PARENT_SCOPE)
+  else()
+    set(${out} OFF PARENT_SCOPE)
+  endif()
 endfunction()
 
 function(prof_instrument target)
@@ -77,6 +87,7 @@ function(prof_instrument target)
   if(NOT type STREQUAL "EXECUTABLE")
     message(FATAL_ERROR "prof_instrument(${target}): only executables can be instrumented")
   endif()
+  _prof_plugin_from_source(from_source)
   # As for hand-instrumented executables: each program its own folder.
   _prof_stub_settings(${target} prof_instrument)
   foreach(flag RETURN_VALUES BASIC_BLOCKS SKIP_STACK LIB_POINTER_ARGS)
@@ -87,63 +98,53 @@ function(prof_instrument target)
     endif()
   endforeach()
 
-  # The target's own sources go through clang 14 and the plugin.
-  if(NOT (CMAKE_CXX_COMPILER_ID STREQUAL "Clang" AND CMAKE_CXX_COMPILER_VERSION VERSION_GREATER_EQUAL 14
-          AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 15))
-    set_property(TARGET ${target} PROPERTY CXX_COMPILER_LAUNCHER "${PROF_INSTRUMENT_LAUNCHER};${PROF_CLANGXX_EXECUTABLE}")
-    # Linked by clang too, so that sanitizer runtimes match the compiler
-    # that instrumented the sources.
-    set_property(TARGET ${target} PROPERTY CXX_LINKER_LAUNCHER "${PROF_INSTRUMENT_LAUNCHER};${PROF_CLANGXX_EXECUTABLE}")
-    set_property(TARGET ${target} PROPERTY C_LINKER_LAUNCHER "${PROF_INSTRUMENT_LAUNCHER};${PROF_CLANGXX_EXECUTABLE}")
+  # The target's own sources go through clang 14 and the plugin. A language
+  # this directory has not enabled has no compiler id, so it gets the
+  # launcher too.
+  set(launcher "$CACHE{PROF_INSTRUMENT_LAUNCHER}")
+  _prof_is_clang14(cxx_is_clang14 "${CMAKE_CXX_COMPILER_ID}" "${CMAKE_CXX_COMPILER_VERSION}")
+  _prof_is_clang14(c_is_clang14 "${CMAKE_C_COMPILER_ID}" "${CMAKE_C_COMPILER_VERSION}")
+  if(NOT cxx_is_clang14)
+    set_property(TARGET ${target} PROPERTY CXX_COMPILER_LAUNCHER "${launcher};${PROF_CLANGXX_EXECUTABLE}")
+    # Linked by clang++ too, so that sanitizer runtimes match the compiler
+    # that instrumented the sources, and so that the C++ runtime, which the
+    # registration library and the runtime need, is linked also into a C
+    # program.
+    set_property(TARGET ${target} PROPERTY CXX_LINKER_LAUNCHER "${launcher};${PROF_CLANGXX_EXECUTABLE}")
+    set_property(TARGET ${target} PROPERTY C_LINKER_LAUNCHER "${launcher};${PROF_CLANGXX_EXECUTABLE}")
   endif()
-  if(NOT (CMAKE_C_COMPILER_ID STREQUAL "Clang" AND CMAKE_C_COMPILER_VERSION VERSION_GREATER_EQUAL 14
-          AND CMAKE_C_COMPILER_VERSION VERSION_LESS 15))
-    set_property(TARGET ${target} PROPERTY C_COMPILER_LAUNCHER "${PROF_INSTRUMENT_LAUNCHER};${PROF_CLANG_EXECUTABLE}")
+  if(NOT c_is_clang14)
+    set_property(TARGET ${target} PROPERTY C_COMPILER_LAUNCHER "${launcher};${PROF_CLANG_EXECUTABLE}")
   endif()
   set(plugin "${PROF_PLUGIN_FILE}")
   list(JOIN ARG_EXCLUDE "," exclude)
   # -fpass-plugin runs the pass; -load makes its -mllvm options known
-  # before clang parses them.
+  # before clang parses them. The depfile entry makes every object of this
+  # target, and of no other, depend on the plugin: a rebuilt plugin
+  # recompiles what it instruments.
   target_compile_options(${target} PRIVATE
     "-fpass-plugin=${plugin}" "SHELL:-Xclang -load -Xclang ${plugin}" -fno-discard-value-names
+    "SHELL:-Xclang -fdepfile-entry=${plugin}"
     "SHELL:-mllvm -prof-trace-mem=${TRACE_MEM}" "SHELL:-mllvm -prof-trace-allocs=${TRACE_ALLOCS}"
     "SHELL:-mllvm -prof-return-values=${RETURN_VALUES}" "SHELL:-mllvm -prof-basic-blocks=${BASIC_BLOCKS}"
     "SHELL:-mllvm -prof-skip-stack=${SKIP_STACK}" "SHELL:-mllvm -prof-lib-pointer-args=${LIB_POINTER_ARGS}")
   if(exclude)
     target_compile_options(${target} PRIVATE "SHELL:-mllvm \"-prof-exclude=${exclude}\"")
   endif()
-  get_target_property(sources ${target} SOURCES)
-  # Recompiled when the plugin changes. The dependency is a property of the
-  # source file, so every target of the directory that compiles the same
-  # file sees it too; in the source tree they all wait for the plugin.
-  set_property(SOURCE ${sources} TARGET_DIRECTORY ${target} APPEND PROPERTY OBJECT_DEPENDS "${plugin}")
-  if(PROF_INSTRUMENT_FROM_SOURCE)
-    get_property(deferred DIRECTORY PROPERTY PROF_PLUGIN_ORDERING_DEFERRED)
-    if(NOT deferred)
-      set_property(DIRECTORY PROPERTY PROF_PLUGIN_ORDERING_DEFERRED ON)
-      cmake_language(DEFER CALL _prof_build_plugin_first)
-    endif()
+  # In the source tree the plugin is one of the build's targets: this
+  # target, and only this one, waits for it.
+  if(from_source)
+    add_dependencies(${target} ProfInstrument)
   endif()
 
   # The stub's common part with this target's configuration, compiled
   # without the plugin.
-  # The same targets in the source tree and from the installed package, so
-  # that a project adding this tree as a subdirectory needs nothing else.
-  if(PROF_INSTRUMENT_FROM_SOURCE)
-    add_dependencies(${target} ProfInstrument)
-    set(runtime prof_registration prof::prof)
-  else()
-    set(runtime prof::registration prof::prof)
-  endif()
-  add_library(${target}_prof_stub OBJECT)
-  target_link_libraries(${target}_prof_stub PRIVATE prof::stub)
-  target_compile_definitions(${target}_prof_stub PRIVATE
-    "PROF_PROFILE_DIR=\"${ARG_PROFILE_DIR}\"" PROF_TRACE_MEM=${TRACE_MEM} PROF_TRACE_ALLOCS=${TRACE_ALLOCS})
-  set_target_properties(${target}_prof_stub PROPERTIES POSITION_INDEPENDENT_CODE OFF)
+  _prof_stub_library(${target} "${ARG_PROFILE_DIR}" ${TRACE_MEM} ${TRACE_ALLOCS})
 
   # As for hand-instrumented executables: fixed load address for the note,
-  # hooks exported.
+  # hooks exported. The same targets in the source tree and from the
+  # installed package.
   set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)
   target_link_options(${target} PRIVATE -no-pie)
-  target_link_libraries(${target} PRIVATE ${target}_prof_stub ${runtime})
+  _prof_link(${target} prof::registration prof::prof)
 endfunction()
