@@ -13,6 +13,7 @@
 
 #include "Elf.h"
 #include "bufferedPrinter.h"
+#include "crash.h"
 #include "finalize.h"
 #include "globals.h"
 #include "profiler_state.h"
@@ -109,6 +110,7 @@ void __PROF_PerExecutionInit(char** argv, int argc, const char* MainBinaryUid,
   // handlers in reverse order of registration).
   atexit(__PROF_AwaitFinalizeInstrumentationAll);
   atexit(__PROF_FinalizeInstrumentationAll);
+  __PROF_Crash_install();
   resumeThreadsToResume();
 }
 
@@ -203,4 +205,5 @@ void __PROF_InitTrace(void) {
   bufferedPrinterStruct_t* printer = createBufferedPrinter(name, kTraceBufferSize);
   profile->prof_state->TraceBuffPrinterPtr = printer;
   __PROF_TRInitTrace(printer, __PROF_Configuration);
+  __PROF_Crash_threadStart(profile->prof_state, id);
 }
