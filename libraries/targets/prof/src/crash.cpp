@@ -23,6 +23,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <time.h>
+#include <ucontext.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -62,6 +63,7 @@ struct CrashSlot {
   bufferedPrinterStruct_t* printer;
   GProfilerState_t* profState;
   uint32_t threadId;
+  const char* outcome;  // what the finisher did with the trace; set once claimed
   // Set while the owning thread is inside the handler: if it then holds its
   // printer's mutex, it was stopped in the middle of a record and will not
   // release it.
@@ -88,6 +90,11 @@ std::atomic<bool> exitFinished{false};
 // A termination signal that interrupted the exiting thread's own
 // finalisation; raised when the traces are finished.
 volatile sig_atomic_t deferredExitSignal = 0;
+// The sender of a termination signal that was deferred: the signal raised
+// again later comes from this process, but the crash file names the
+// original. Only the first deferral is kept.
+siginfo_t deferredInfo;
+std::atomic<int> deferredInfoSignal{0};
 
 constexpr int kHandledSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGINT, SIGTERM, SIGHUP, SIGXCPU};
 // Bit n set: the handler stands in for the default action of signal n.
@@ -266,7 +273,11 @@ void consider(Candidate& best, const char* kind, uint64_t id, uint64_t start, ui
   if (best.kind == nullptr || end > best.end) best = Candidate{kind, id, start, end};
 }
 
-void describeAddress(Text& t, uint64_t address, const GProfilerState_t* state) {
+// How far from the interrupted stack pointer a fault still counts as one of
+// the stack itself (an overflow faults right below it).
+constexpr uint64_t kStackReach = 64 * 1024;
+
+void describeAddress(Text& t, uint64_t address, uint64_t stackPointer, const GProfilerState_t* state) {
   // A local of the receiving thread's frames first: the classifier's order.
   if (state != nullptr && state->FramePtr != nullptr) {
     VFrame_t* frame = state->FramePtr;
@@ -283,6 +294,10 @@ void describeAddress(Text& t, uint64_t address, const GProfilerState_t* state) {
       t.str("\n");
       return;
     }
+  }
+  if (stackPointer != 0 && (address < stackPointer ? stackPointer - address : address - stackPointer) <= kStackReach) {
+    t.str("variable: stack\n");
+    return;
   }
   Candidate best;
   if (__PROF_GlobVarTreePtr != nullptr)
@@ -393,13 +408,25 @@ void finishAndDescribe(Text& t, CrashSlot* own, bool ownLocked) {
     for (int attempt = 0; attempt < 1000 && slot->state.load() == kSetting; ++attempt) sleepMicros(1000);
     int expected = kActive;
     if (!slot->state.compare_exchange_strong(expected, kClaimed, std::memory_order_acq_rel)) continue;
-    const char* outcome = finishTrace(slot, slot == own, ownLocked);
+    slot->outcome = finishTrace(slot, slot == own, ownLocked);
+  }
+  // Described in thread order, for the reader: a selection over the few
+  // slots, since nothing may be allocated to sort them.
+  uint64_t after = 0;  // thread number + 1 of the last one described
+  for (;;) {
+    CrashSlot* next = nullptr;
+    for (CrashSlot* slot = slotList.load(std::memory_order_acquire); slot != nullptr; slot = slot->next)
+      if (slot->state.load() == kClaimed && uint64_t{slot->threadId} + 1 > after &&
+          (next == nullptr || slot->threadId < next->threadId))
+        next = slot;
+    if (next == nullptr) break;
+    after = uint64_t{next->threadId} + 1;
     t.str("trace ");
-    t.u64(slot->threadId);
+    t.u64(next->threadId);
     t.str(": ");
-    t.str(outcome);
+    t.str(next->outcome);
     t.str("\n");
-    describeStack(t, slot->threadId, slot->profState);
+    describeStack(t, next->threadId, next->profState);
   }
 }
 
@@ -425,7 +452,7 @@ void writeCrashFile(const Text& t) {
   close(fd);
 }
 
-void describeSignal(Text& t, int sig, const siginfo_t* info, const CrashSlot* own) {
+void describeSignal(Text& t, int sig, const siginfo_t* info, const void* context, const CrashSlot* own) {
   t.str("crash: 1\nsignal: ");
   t.u64(static_cast<uint64_t>(sig));
   t.str(" ");
@@ -449,10 +476,20 @@ void describeSignal(Text& t, int sig, const siginfo_t* info, const CrashSlot* ow
   if (sentByAProcess(info->si_code)) return;  // no address comes with it
   const uint64_t address = reinterpret_cast<uint64_t>(info->si_addr);
   if (sig == SIGSEGV || sig == SIGBUS) {
+    uint64_t stackPointer = 0;
+#if defined(__x86_64__)
+    if (context != nullptr)
+      stackPointer = static_cast<uint64_t>(static_cast<const ucontext_t*>(context)->uc_mcontext.gregs[REG_RSP]);
+#endif
     t.str("address: ");
     t.hex(address);
     t.str("\n");
-    describeAddress(t, address, own != nullptr ? own->profState : nullptr);
+    if (stackPointer != 0) {
+      t.str("stack-pointer: ");
+      t.hex(stackPointer);
+      t.str("\n");
+    }
+    describeAddress(t, address, stackPointer, own != nullptr ? own->profState : nullptr);
   } else if (sig == SIGFPE || sig == SIGILL) {
     t.str("instruction: ");
     t.hex(address);
@@ -460,7 +497,14 @@ void describeSignal(Text& t, int sig, const siginfo_t* info, const CrashSlot* ow
   }
 }
 
-void crashHandler(int sig, siginfo_t* info, void*) {
+void keepDeferredInfo(int sig, const siginfo_t* info) {
+  int none = 0;
+  if (deferredInfoSignal.load() != 0) return;
+  deferredInfo = *info;
+  deferredInfoSignal.compare_exchange_strong(none, sig);
+}
+
+void crashHandler(int sig, siginfo_t* info, void* context) {
   const int savedErrno = errno;
   const pid_t self = gettid();
   CrashSlot* own = ownSlot;
@@ -474,6 +518,7 @@ void crashHandler(int sig, siginfo_t* info, void*) {
       // This thread's own exit finalisation was interrupted: a termination
       // waits for it to end, a fault ends the process now.
       if (isTermination(sig)) {
+        keepDeferredInfo(sig, info);
         deferredExitSignal = sig;
         if (own != nullptr) own->inHandler.store(0);
         errno = savedErrno;
@@ -500,6 +545,7 @@ void crashHandler(int sig, siginfo_t* info, void*) {
     ownLocked = pthread_mutex_trylock(&ownPrinter->mutex) == 0;
     if (!ownLocked && isTermination(sig)) {
       // Nothing is lost by waiting for the record to end.
+      keepDeferredInfo(sig, info);
       ownPrinter->deferred_signal = sig;
       own->inHandler.store(0);
       errno = savedErrno;
@@ -521,8 +567,12 @@ void crashHandler(int sig, siginfo_t* info, void*) {
     waitForTheEnd();
   }
 
+  const siginfo_t* original = deferredInfoSignal.load() == sig && info->si_code == SI_TKILL &&
+                                      info->si_pid == getpid()
+                                  ? &deferredInfo
+                                  : info;
   crashText.clear();
-  describeSignal(crashText, sig, info, own);
+  describeSignal(crashText, sig, original, context, own);
   finishAndDescribe(crashText, own, ownLocked);
   writeCrashFile(crashText);
   dieWith(sig);
