@@ -9,7 +9,9 @@
 //   abort-with-handler <n>   abort() with a SIGABRT handler that returns;
 //   two-threads <n>          two threads, after n calls each, raise
 //                            SIGTERM at the same moment while main waits
-//                            for them.
+//                            for them;
+//   kill <n>                 SIGKILL, which nothing can catch;
+//   events <n>               a normal end.
 // What it learns about the dispositions it reports on standard error with
 // write(2), which is safe in a handler and unbuffered.
 #include <pthread.h>
@@ -92,6 +94,7 @@ int main(int argc, char** argv) {
     if (__PROF_Signal(SIGTERM, onTerm) == SIG_DFL) say("default before the handler\n");
     raise(SIGTERM);
   }
+  if (strcmp(scenario, "kill") == 0) raise(SIGKILL);
   if (strcmp(scenario, "abort-with-handler") == 0) {
     __PROF_Signal(SIGABRT, onAbort);
     __PROF_Abort();

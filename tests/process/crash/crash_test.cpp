@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -106,6 +107,37 @@ TEST(TwoThreads, RaisingAtOnceFinishEveryTraceOnce) {
                        "trace 2: finished\nstack 2: 202\ndepth 2: 1\n"),
             std::string::npos)
       << crash;
+}
+
+// SIGKILL cannot be caught; the loss bound limits what it takes. Without
+// it, everything after the last whole 64 KiB chunk of compressed output is
+// lost; with 16 KiB, at most 16 KiB of records and the one buffer being
+// filled. Ending normally, the bounded trace is as exact as any.
+TEST(LossBound, SigkillLosesAtMostTheBoundOfRecords) {
+  constexpr long kMany = 200000;  // 1.4 MB of records, some 130 KB compressed
+  const std::vector<uint8_t> all = traceOf(kMain, kMany);
+  for (const char* program : {"crash_program", "crash_program_flushed"}) {
+    proctest::removeAll(proctest::profileDir(program));
+    const proctest::RunResult r = proctest::run(proctest::programPath(program), {"kill", std::to_string(kMany)},
+                                                proctest::scratchDir(program), [] { alarm(60); });
+    EXPECT_EQ(r.signal, SIGKILL) << program;
+    const proctest::Trace t = proctest::readTrace(proctest::latestRunDir(proctest::profileDir(program)), 0);
+    EXPECT_FALSE(t.complete) << program;
+    ASSERT_LE(t.bytes.size(), all.size()) << program;
+    EXPECT_TRUE(std::equal(t.bytes.begin(), t.bytes.end(), all.begin())) << program;
+    const size_t lost = all.size() - t.bytes.size();
+    if (std::string(program) == "crash_program")
+      EXPECT_GT(lost, 64u * 1024) << "without the bound a whole chunk's worth is expected to be lost";
+    else
+      EXPECT_LE(lost, 16u * 1024 + 5120) << program;
+  }
+  proctest::removeAll(proctest::profileDir("crash_program_flushed"));
+  const proctest::RunResult r = proctest::run(proctest::programPath("crash_program_flushed"),
+                                              {"events", std::to_string(kMany)}, proctest::scratchDir(kProgram));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::vector<uint8_t> complete = all;
+  proctest::appendUleb(complete, 2);  // main's exit
+  expectFinished(proctest::latestRunDir(proctest::profileDir("crash_program_flushed")), 0, complete);
 }
 
 }  // namespace

@@ -63,6 +63,23 @@ uint32_t do_compress(compressor* c, uint32_t count, U8* buffer) {
   return count;
 }
 
+namespace {
+
+// Everything compressed so far reaches the file, ending on a byte boundary
+// from which a reader can inflate all of it; the stream goes on after it.
+void syncFlush(compressor* c) {
+  for (;;) {
+    if (deflate(&c->strm, Z_SYNC_FLUSH) == Z_STREAM_ERROR) __PROF_fatal_exit("spec:0:0: error: Z_STREAM_ERROR");
+    const bool full = c->strm.avail_out == 0;
+    write_output(c);
+    if (!full) return;
+  }
+}
+
+}  // namespace
+
+void setFlushInterval(bufferedPrinterStruct_t* printer, size_t bytes) { printer->flush_interval = bytes; }
+
 void do_close(compressor* c) {
   c->strm.next_in = Z_NULL;
   c->strm.avail_in = 0;
@@ -95,6 +112,8 @@ bufferedPrinterStruct_t* createBufferedPrinter(const char* fileName, size_t buff
   printer->record_start = 0;
   printer->in_compressor = 0;
   printer->deferred_signal = 0;
+  printer->flush_interval = 0;
+  printer->drained_since_flush = 0;
   return printer;
 }
 
@@ -107,6 +126,13 @@ void dumpBufferToFile(bufferedPrinterStruct_t* printer) {
   printer->in_compressor = 1;
   const uint32_t num_writes =
       do_compress(&printer->c, static_cast<uint32_t>(printer->current_count), printer->buf);
+  if (printer->flush_interval != 0) {
+    printer->drained_since_flush += printer->current_count;
+    if (printer->drained_since_flush >= printer->flush_interval) {
+      syncFlush(&printer->c);
+      printer->drained_since_flush = 0;
+    }
+  }
   printer->in_compressor = 0;
   // A record that began in this buffer now has its first part in the
   // compressor: a crash before it ends can no longer drop all of it.

@@ -54,6 +54,13 @@ typedef struct bufferedPrinterStruct_s {
   // A termination signal that reached the owning thread inside one of its
   // records; raised again as soon as the record has ended.
   volatile sig_atomic_t deferred_signal;
+  // Loss bound for a process that cannot finish its traces (SIGKILL, power
+  // loss): after this many plain bytes have been drained since the last
+  // flush, the compressor is flushed (Z_SYNC_FLUSH) and all its output
+  // written. 0 (the default): never, and the stream's bytes are those of a
+  // printer without the bound.
+  size_t flush_interval;
+  size_t drained_since_flush;
 } bufferedPrinterStruct_t;
 
 inline constexpr size_t kRecordSplit = SIZE_MAX;
@@ -77,6 +84,8 @@ static_assert(offsetof(bufferedPrinterStruct_t, out_file) == 0 &&
 // Closes (if still open) under the lock and frees the printer. No other
 // thread may be waiting for or about to take its mutex.
 void deleteBufferedPrinter(bufferedPrinterStruct_t* printer);
+// Sets the loss bound (flush_interval); before the first record.
+void setFlushInterval(bufferedPrinterStruct_t* printer, size_t bytes);
 // Finishes the stream and closes the file under the lock; the record stays
 // usable and drops later output. Null is ignored; closing twice is harmless.
 void forceFlush(bufferedPrinterStruct_t* printer);

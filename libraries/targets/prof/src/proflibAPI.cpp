@@ -22,9 +22,19 @@
 #include "trace.h"
 #include "utils.h"
 
+// The executable's loss bound in KiB of records, defined by its start-up
+// stub only when the build asked for one; absent, every trace is flushed
+// only when it is finished.
+extern "C" __attribute__((weak)) const uint32_t __PROF_TraceFlushKiB;
+
 namespace {
 
 constexpr size_t kTraceBufferSize = 5120;
+
+// Bytes of records after which a trace is flushed; 0 for never.
+size_t traceFlushBytes() {
+  return &__PROF_TraceFlushKiB == nullptr ? 0 : static_cast<size_t>(__PROF_TraceFlushKiB) * 1024;
+}
 
 struct ThreadsToResumeList {
   void* Key;  // suspension counter of a thread queued before start-up
@@ -202,7 +212,12 @@ void __PROF_InitTrace(void) {
   const int length = snprintf(nullptr, 0, "%s/thread%04u-trace.txt", __PROF_execDirectory, id);
   char name[length + 1];
   snprintf(name, sizeof name, "%s/thread%04u-trace.txt", __PROF_execDirectory, id);
-  bufferedPrinterStruct_t* printer = createBufferedPrinter(name, kTraceBufferSize);
+  // A bound below the buffer's size needs a smaller buffer: records reach
+  // the compressor only when it is drained.
+  const size_t flushBytes = traceFlushBytes();
+  bufferedPrinterStruct_t* printer = createBufferedPrinter(
+      name, flushBytes != 0 && flushBytes < kTraceBufferSize ? flushBytes : kTraceBufferSize);
+  setFlushInterval(printer, flushBytes);
   profile->prof_state->TraceBuffPrinterPtr = printer;
   __PROF_TRInitTrace(printer, __PROF_Configuration);
   __PROF_Crash_threadStart(profile->prof_state, id);
