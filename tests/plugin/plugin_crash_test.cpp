@@ -291,7 +291,6 @@ TEST(PluginCrash, TerminatedByTimeout) {
 // ---- The design's own handler decides ----
 
 TEST(PluginCrash, OwnHandlerRecoveringWithSiglongjmpLeavesAnOrdinaryRun) {
-  SKIP_WHERE_SANITIZER_OWNS_FAULTS();
   const PluginRun run = plugintest::runProgram("crash_recovered_fault");
   EXPECT_EQ(run.result.exitCode, 0) << run.result.err;
   EXPECT_EQ(run.result.out, "recovered\n");
