@@ -177,7 +177,8 @@ class Text {
   void clear() { length_ = 0; }
 
  private:
-  char buffer_[64 * 1024];
+  // Room for some hundred threads with full stacks; beyond, the text is cut.
+  char buffer_[256 * 1024];
   size_t length_ = 0;
 };
 
