@@ -8,7 +8,8 @@
 //
 // Under the sanitizers the runtime's handler is not installed for the
 // signals the sanitizer handles itself (SIGSEGV, SIGBUS, SIGFPE): those
-// cases are skipped there.
+// cases are skipped there, and so is the recovered null store where the
+// undefined-behaviour checks stop it first.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -307,6 +308,9 @@ TEST(PluginCrash, KilledRunWithTheLossBoundKeepsItsRecords) {
 // ---- The design's own handler decides ----
 
 TEST(PluginCrash, OwnHandlerRecoveringWithSiglongjmpLeavesAnOrdinaryRun) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the undefined-behaviour checks of this pass stop the null store before it faults";
+#endif
   const PluginRun run = plugintest::runProgram("crash_recovered_fault");
   EXPECT_EQ(run.result.exitCode, 0) << run.result.err;
   EXPECT_EQ(run.result.out, "recovered\n");
