@@ -11,6 +11,9 @@
 //                            SIGTERM at the same moment while main waits
 //                            for them;
 //   kill <n>                 SIGKILL, which nothing can catch;
+//   stopped-in-a-loop        calls without end until a thread that runs no
+//                            instrumented code sends main SIGTERM, most
+//                            likely while it is writing a record;
 //   events <n>               a normal end.
 // What it learns about the dispositions it reports on standard error with
 // write(2), which is safe in a handler and unbuffered.
@@ -55,6 +58,12 @@ void onTerm(int sig) {
 
 void onAbort(int) { say("handled\n"); }
 
+void* stopper(void* target) {
+  usleep(50 * 1000);
+  pthread_kill(*static_cast<pthread_t*>(target), SIGTERM);
+  return nullptr;
+}
+
 void* worker(void*) {
   uint32_t frame = 0;
   instrumented::start(&worker, &frame);
@@ -79,6 +88,11 @@ int main(int argc, char** argv) {
     pthread_t threads[2];
     for (pthread_t& t : threads) pthread_create(&t, nullptr, worker, nullptr);
     for (pthread_t& t : threads) pthread_join(t, nullptr);
+  }
+  if (strcmp(scenario, "stopped-in-a-loop") == 0) {
+    pthread_t self = pthread_self(), t;
+    pthread_create(&t, nullptr, stopper, &self);
+    calls(1L << 40, kMain);
   }
   calls(gCalls, kMain);
   if (strcmp(scenario, "own-handler-once") == 0) {

@@ -109,6 +109,35 @@ TEST(TwoThreads, RaisingAtOnceFinishEveryTraceOnce) {
       << crash;
 }
 
+// A termination that reaches the thread while it writes a record waits for
+// the record to end: the trace ends after a whole call, after its entry or
+// after its access, never inside a record.
+TEST(Termination, ATraceStoppedInALoopEndsAtARecordBoundary) {
+  for (int round = 0; round < 5; ++round) {
+    const proctest::RunResult r = runFresh({"stopped-in-a-loop"});
+    EXPECT_EQ(r.signal, SIGTERM);
+    const proctest::Trace t = proctest::readTrace(proctest::latestRunDir(profile()), 0);
+    EXPECT_TRUE(t.complete);
+    // The whole calls the trace starts with, call by call.
+    std::vector<uint8_t> whole = traceOf(kMain, 0);
+    long calls = 0;
+    for (;; ++calls) {
+      std::vector<uint8_t> call = proctest::uleb({0, kLeaf, kMain, 4, 1, uint64_t(calls % 64) * 4, 2});
+      if (whole.size() + call.size() > t.bytes.size() ||
+          !std::equal(call.begin(), call.end(), t.bytes.begin() + static_cast<long>(whole.size())))
+        break;
+      whole.insert(whole.end(), call.begin(), call.end());
+    }
+    ASSERT_GT(calls, 0);
+    ASSERT_TRUE(std::equal(whole.begin(), whole.end(), t.bytes.begin()));
+    const std::vector<uint8_t> rest(t.bytes.begin() + static_cast<long>(whole.size()), t.bytes.end());
+    std::vector<uint8_t> entry = proctest::uleb({0, kLeaf, kMain});
+    std::vector<uint8_t> access = entry;
+    for (uint64_t v : {uint64_t{4}, uint64_t{1}, uint64_t(calls % 64) * 4}) proctest::appendUleb(access, v);
+    EXPECT_TRUE(rest.empty() || rest == entry || rest == access) << rest.size() << " bytes after " << calls << " calls";
+  }
+}
+
 // SIGKILL cannot be caught; the loss bound limits what it takes. Without
 // it, everything after the last whole 64 KiB chunk of compressed output is
 // lost; with 16 KiB, at most 16 KiB of records and the one buffer being
