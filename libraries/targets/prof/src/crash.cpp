@@ -99,6 +99,9 @@ std::atomic<int> deferredInfoSignal{0};
 constexpr int kHandledSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGINT, SIGTERM, SIGHUP, SIGXCPU};
 // Bit n set: the handler stands in for the default action of signal n.
 std::atomic<uint64_t> armedSignals{0};
+// The process whose traces these are: a child made by a library with a
+// bare fork shares the trace files and must leave them alone.
+std::atomic<pid_t> tracedProcess{0};
 
 bool isTermination(int sig) { return sig == SIGINT || sig == SIGTERM || sig == SIGHUP || sig == SIGXCPU; }
 
@@ -507,6 +510,11 @@ void keepDeferredInfo(int sig, const siginfo_t* info) {
 
 void crashHandler(int sig, siginfo_t* info, void* context) {
   const int savedErrno = errno;
+  if (getpid() != tracedProcess.load()) {
+    dieWith(sig);
+    errno = savedErrno;
+    return;
+  }
   const pid_t self = gettid();
   CrashSlot* own = ownSlot;
   if (own != nullptr) own->inHandler.store(1);
@@ -583,6 +591,7 @@ void crashHandler(int sig, siginfo_t* info, void* context) {
 }  // namespace
 
 void __PROF_Crash_install(void) {
+  tracedProcess.store(getpid());
   const struct sigaction action = handlerAction();
   uint64_t armed = 0;
   for (int sig : kHandledSignals) {
