@@ -1,6 +1,6 @@
 # prof_instrument(<target> [PROFILE_DIR <abs dir>] [TRACE_MEM ON|OFF] [TRACE_ALLOCS ON|OFF]
 #                 [RETURN_VALUES ON|OFF] [BASIC_BLOCKS ON|OFF] [SKIP_STACK ON|OFF]
-#                 [LIB_POINTER_ARGS ON|OFF] [EXCLUDE <pattern>...])
+#                 [LIB_POINTER_ARGS ON|OFF] [EXCLUDE <pattern>...] [FLUSH_KIB <n>])
 #
 # Turns an ordinary executable target into a profiled one: its C and C++
 # sources are compiled by clang 14 with the instrumenting plugin, and it is
@@ -11,6 +11,10 @@
 #
 # PROF_PLUGIN (default ON when LLVM 14 and clang 14 are found) switches the
 # plugin on; without it the runtime still builds and tests.
+#
+# FLUSH_KIB (default PROF_TRACE_FLUSH_KIB, 0) bounds what SIGKILL or a power
+# loss can take from a trace: every trace is flushed to its file at least
+# once per <n> KiB of records; 0 keeps the traces' bytes as without it.
 #
 # Everything the function needs is a cache entry or is found from this
 # file's own location, because it is called from other directories than the
@@ -49,6 +53,8 @@ else()
     set(prof_plugin_possible ON)
   endif()
 endif()
+set(PROF_TRACE_FLUSH_KIB 0 CACHE STRING
+    "Flush every trace of programs made with prof_instrument at least every this many KiB of records (0: off)")
 option(PROF_PLUGIN "Build and use the instrumenting compiler plugin (needs llvm-14-dev and clang-14)"
        ${prof_plugin_possible})
 if(PROF_PLUGIN AND NOT prof_plugin_possible)
@@ -76,7 +82,8 @@ endfunction()
 
 function(prof_instrument target)
   cmake_parse_arguments(ARG ""
-    "PROFILE_DIR;TRACE_MEM;TRACE_ALLOCS;RETURN_VALUES;BASIC_BLOCKS;SKIP_STACK;LIB_POINTER_ARGS" "EXCLUDE" ${ARGN})
+    "PROFILE_DIR;TRACE_MEM;TRACE_ALLOCS;RETURN_VALUES;BASIC_BLOCKS;SKIP_STACK;LIB_POINTER_ARGS;FLUSH_KIB" "EXCLUDE"
+    ${ARGN})
   if(ARG_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "prof_instrument(${target}): unknown arguments ${ARG_UNPARSED_ARGUMENTS}")
   endif()
@@ -140,6 +147,15 @@ function(prof_instrument target)
   # The stub's common part with this target's configuration, compiled
   # without the plugin.
   _prof_stub_library(${target} "${ARG_PROFILE_DIR}" ${TRACE_MEM} ${TRACE_ALLOCS})
+  if(NOT DEFINED ARG_FLUSH_KIB)
+    set(ARG_FLUSH_KIB "${PROF_TRACE_FLUSH_KIB}")
+  endif()
+  if(NOT ARG_FLUSH_KIB MATCHES "^[0-9]+$")
+    message(FATAL_ERROR "prof_instrument(${target}): FLUSH_KIB must be a number of KiB, got '${ARG_FLUSH_KIB}'")
+  endif()
+  if(ARG_FLUSH_KIB GREATER 0)
+    target_compile_definitions(${target}_prof_stub PRIVATE PROF_TRACE_FLUSH_KIB=${ARG_FLUSH_KIB})
+  endif()
 
   # As for hand-instrumented executables: fixed load address for the note,
   # hooks exported. The same targets in the source tree and from the
