@@ -20,8 +20,7 @@ constexpr const char* kStyle = R"(
 body { font-family: Helvetica, Arial, sans-serif; margin: 1.5em; color: #202124; }
 h1 { font-size: 1.4em; } h2 { font-size: 1.15em; margin-top: 1.6em; }
 p.note { color: #c5221f; }
-figure { margin: 1em 0; border: 1px solid #dadce0; padding: 0.5em; }
-figure { max-height: 40em; overflow: auto; }
+figure { margin: 1em 0; border: 1px solid #dadce0; padding: 0.5em; max-height: 40em; overflow: auto; }
 figcaption { font-size: 0.9em; color: #5f6368; }
 table { border-collapse: collapse; font-size: 0.88em; }
 th, td { border: 1px solid #dadce0; padding: 0.2em 0.5em; }
