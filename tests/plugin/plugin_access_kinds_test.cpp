@@ -46,13 +46,14 @@ std::string file(const std::string& path) {
 }
 
 TEST(PluginAccessKinds, ReportSplitsEveryCountIntoReadsAndWrites) {
-  if (!plugintest::kExactSequences) GTEST_SKIP() << "a sanitizer adds loads and stores of its own";
   const PluginRun run = plugintest::runProgram("access_kinds_O0");
   ASSERT_EQ(run.result.exitCode, 0) << run.result.err;
   ASSERT_EQ(run.threads.size(), 1u);
   const JsonValue report = reportOf(run);
   ASSERT_TRUE(report["accessKinds"].boolean);
-  for (const auto& [name, split] : kExpected) {
+  // A sanitizer adds loads and stores of its own: the exact counts hold
+  // without one.
+  for (const auto& [name, split] : plugintest::kExactSequences ? kExpected : std::map<std::string, Split>{}) {
     SCOPED_TRACE(name);
     const JsonValue& v = variable(report, name);
     EXPECT_EQ(v["reads"].u(), split.reads);
@@ -79,7 +80,9 @@ TEST(PluginAccessKinds, ReportSplitsEveryCountIntoReadsAndWrites) {
   EXPECT_NE(text.out.find("reads/writes"), std::string::npos) << text.out;
   const std::string csvDir = run.cwd + "/csv";
   ASSERT_EQ(proftrace({"export", run.runDir, "--csv", csvDir}).exitCode, 0);
-  EXPECT_NE(file(csvDir + "/variables.csv").find(",source,,64,34,"), std::string::npos);
+  if (plugintest::kExactSequences) {
+    EXPECT_NE(file(csvDir + "/variables.csv").find(",source,,64,34,"), std::string::npos);
+  }
   std::istringstream records(file(csvDir + "/records.csv"));
   std::string line;
   uint64_t reads = 0, writes = 0;
@@ -93,7 +96,6 @@ TEST(PluginAccessKinds, ReportSplitsEveryCountIntoReadsAndWrites) {
 }
 
 TEST(PluginAccessKinds, PlainBuildCountsTheSameAccessesWithoutTheSplit) {
-  if (!plugintest::kExactSequences) GTEST_SKIP() << "a sanitizer adds loads and stores of its own";
   const PluginRun kinds = plugintest::runProgram("access_kinds_O0");
   const PluginRun plain = plugintest::runProgram("access_plain_O0");
   ASSERT_EQ(plain.result.exitCode, 0) << plain.result.err;
@@ -111,6 +113,7 @@ TEST(PluginAccessKinds, PlainBuildCountsTheSameAccessesWithoutTheSplit) {
   EXPECT_FALSE(b["accessKinds"].boolean);
   EXPECT_EQ(b["totals"]["reads"].kind, JsonValue::kNull);
   EXPECT_EQ(a["totals"]["accesses"].u(), b["totals"]["accesses"].u());
+  if (!plugintest::kExactSequences) return;
   for (const auto& [name, split] : kExpected) EXPECT_EQ(variable(b, name)["accesses"].u(), split.reads + split.writes) << name;
 }
 
