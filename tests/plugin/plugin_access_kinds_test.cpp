@@ -78,6 +78,8 @@ TEST(PluginAccessKinds, ReportSplitsEveryCountIntoReadsAndWrites) {
   // of the export names its direction.
   const proctest::RunResult text = proftrace({"report", run.runDir});
   EXPECT_NE(text.out.find("reads/writes"), std::string::npos) << text.out;
+  const proctest::RunResult dump = proftrace({"dump", "--labels", run.runDir + "/thread0000-trace.txt"});
+  EXPECT_NE(dump.out.find("name=\"target\" offset=60 direction=\"write\""), std::string::npos) << dump.out;
   const std::string csvDir = run.cwd + "/csv";
   ASSERT_EQ(proftrace({"export", run.runDir, "--csv", csvDir}).exitCode, 0);
   if (plugintest::kExactSequences) {

@@ -114,6 +114,7 @@ std::vector<Field> fieldsOf(const Record& r) {
       if (r.kind == RecordKind::kRemoteAccess) f.emplace_back("thread", r.thread);
       f.emplace_back("offset", r.value);
       if (r.hasBlockSize) f.emplace_back("blocksize", r.blockSize);
+      name("direction", tracereader::accessDirectionName(r.direction));  // access mode 2 only
       break;
   }
   return f;
