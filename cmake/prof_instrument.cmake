@@ -1,6 +1,6 @@
 # prof_instrument(<target> [PROFILE_DIR <abs dir>] [TRACE_MEM ON|OFF] [TRACE_ALLOCS ON|OFF]
 #                 [RETURN_VALUES ON|OFF] [BASIC_BLOCKS ON|OFF] [SKIP_STACK ON|OFF]
-#                 [LIB_POINTER_ARGS ON|OFF] [EXCLUDE <pattern>...] [FLUSH_KIB <n>])
+#                 [LIB_POINTER_ARGS ON|OFF] [ACCESS_KINDS ON|OFF] [EXCLUDE <pattern>...] [FLUSH_KIB <n>])
 #
 # Turns an ordinary executable target into a profiled one: its C and C++
 # sources are compiled by clang 14 with the instrumenting plugin, and it is
@@ -82,8 +82,8 @@ endfunction()
 
 function(prof_instrument target)
   cmake_parse_arguments(ARG ""
-    "PROFILE_DIR;TRACE_MEM;TRACE_ALLOCS;RETURN_VALUES;BASIC_BLOCKS;SKIP_STACK;LIB_POINTER_ARGS;FLUSH_KIB" "EXCLUDE"
-    ${ARGN})
+    "PROFILE_DIR;TRACE_MEM;TRACE_ALLOCS;RETURN_VALUES;BASIC_BLOCKS;SKIP_STACK;LIB_POINTER_ARGS;ACCESS_KINDS;FLUSH_KIB"
+    "EXCLUDE" ${ARGN})
   if(ARG_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "prof_instrument(${target}): unknown arguments ${ARG_UNPARSED_ARGUMENTS}")
   endif()
@@ -97,7 +97,7 @@ function(prof_instrument target)
   _prof_plugin_from_source(from_source)
   # As for hand-instrumented executables: each program its own folder.
   _prof_stub_settings(${target} prof_instrument)
-  foreach(flag RETURN_VALUES BASIC_BLOCKS SKIP_STACK LIB_POINTER_ARGS)
+  foreach(flag RETURN_VALUES BASIC_BLOCKS SKIP_STACK LIB_POINTER_ARGS ACCESS_KINDS)
     if(ARG_${flag})
       set(${flag} 1)
     else()
@@ -134,7 +134,8 @@ function(prof_instrument target)
     "SHELL:-Xclang -fdepfile-entry=${plugin}"
     "SHELL:-mllvm -prof-trace-mem=${TRACE_MEM}" "SHELL:-mllvm -prof-trace-allocs=${TRACE_ALLOCS}"
     "SHELL:-mllvm -prof-return-values=${RETURN_VALUES}" "SHELL:-mllvm -prof-basic-blocks=${BASIC_BLOCKS}"
-    "SHELL:-mllvm -prof-skip-stack=${SKIP_STACK}" "SHELL:-mllvm -prof-lib-pointer-args=${LIB_POINTER_ARGS}")
+    "SHELL:-mllvm -prof-skip-stack=${SKIP_STACK}" "SHELL:-mllvm -prof-lib-pointer-args=${LIB_POINTER_ARGS}"
+    "SHELL:-mllvm -prof-access-kinds=${ACCESS_KINDS}")
   if(exclude)
     target_compile_options(${target} PRIVATE "SHELL:-mllvm \"-prof-exclude=${exclude}\"")
   endif()

@@ -356,8 +356,10 @@ void Instrumenter::run(bool excluded) {
         auto* AI = dyn_cast<AllocaInst>(getUnderlyingObject(pointer));
         if (AI != nullptr && privateSlots.count(AI) != 0) continue;
       }
+      // A read-modify-write changes memory: it counts as a store.
+      const bool store = O.accessKinds && !isa<LoadInst>(I);
       IRBuilder<> A(I);
-      A.CreateCall(H.variable, {bytesOf(A, pointer)});
+      A.CreateCall(store ? H.store : H.variable, {bytesOf(A, pointer)});
     }
   }
 

@@ -38,6 +38,7 @@ Hooks::Hooks(Module& M) {
   byval = declare(M, "__PROF_LSInitByval", v, {i32, i64, i64});
   block = declare(M, "__PROF_LSBlock", v, {i8p, i64});
   variable = declare(M, "__PROF_LSVariable", v, {i8p});
+  store = declare(M, "__PROF_LSStore", v, {i8p});
   basicBlock = declare(M, "__PROF_TRBasicBlockEntry", v, {i32});
 }
 

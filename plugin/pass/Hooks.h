@@ -28,6 +28,7 @@ struct Hooks {
   llvm::FunctionCallee byval;         // void (i32 uid, i64 adr, i64 size)
   llvm::FunctionCallee block;         // void (i8* adr, i64 size)
   llvm::FunctionCallee variable;      // void (i8* adr)
+  llvm::FunctionCallee store;         // void (i8* adr), under the access-kinds option
   llvm::FunctionCallee basicBlock;    // void (i32 id)
 };
 

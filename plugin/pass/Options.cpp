@@ -18,6 +18,8 @@ cl::opt<bool> SkipStackSlots("prof-skip-stack", cl::init(false),
                              cl::desc("Do not report accesses to stack slots whose address never escapes"));
 cl::opt<bool> LibPointerArgs("prof-lib-pointer-args", cl::init(false),
                              cl::desc("Report each pointer argument handed to a library function"));
+cl::opt<bool> AccessKinds("prof-access-kinds", cl::init(false),
+                          cl::desc("Report stores through their own hook, so that traces tell loads from stores"));
 cl::list<std::string> Exclude("prof-exclude", cl::CommaSeparated,
                               cl::desc("Functions or source files (glob patterns) not to instrument"));
 
@@ -34,6 +36,7 @@ const PluginOptions& pluginOptions() {
     o.basicBlocks = BasicBlocks;
     o.skipStackSlots = SkipStackSlots;
     o.libPointerArgs = LibPointerArgs;
+    o.accessKinds = AccessKinds;
     o.exclude.assign(Exclude.begin(), Exclude.end());
     return o;
   }();

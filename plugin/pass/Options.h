@@ -17,6 +17,7 @@ struct PluginOptions {
   bool basicBlocks;     // basic-block records (voids the decodable convention)
   bool skipStackSlots;  // no reports for stack slots whose address never escapes
   bool libPointerArgs;  // report pointer arguments handed to library functions
+  bool accessKinds;     // stores through their own hook, so that traces tell them from loads
   std::vector<std::string> exclude;  // functions or files left uninstrumented
 };
 

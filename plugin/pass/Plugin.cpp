@@ -12,6 +12,7 @@
 #include "llvm/Passes/PassPlugin.h"
 #include "llvm/Support/GlobPattern.h"
 #include "llvm/Support/Path.h"
+#include "llvm/Transforms/Utils/ModuleUtils.h"
 
 using namespace llvm;
 
@@ -61,6 +62,17 @@ class Exclusions {
   std::vector<GlobPattern> patterns_;
 };
 
+// The runtime writes the access mode 2 (stores carry the store tag) when
+// the binary defines this byte. Every unit defines it weakly, so the linker
+// keeps one; compiler-used, so that no pass drops it for being unread.
+void defineAccessKindsMarker(Module& M) {
+  const char* name = "__PROF_AccessKinds";
+  if (M.getNamedValue(name) != nullptr) return;
+  auto* marker = new GlobalVariable(M, Type::getInt8Ty(M.getContext()), true, GlobalValue::WeakAnyLinkage,
+                                    ConstantInt::get(Type::getInt8Ty(M.getContext()), 1), name);
+  appendToCompilerUsed(M, {marker});
+}
+
 struct InstrumentPass : PassInfoMixin<InstrumentPass> {
   PreservedAnalyses run(Module& M, ModuleAnalysisManager&) {
     if (M.getModuleFlag(kInstrumentedFlag) != nullptr) return PreservedAnalyses::all();
@@ -74,6 +86,7 @@ struct InstrumentPass : PassInfoMixin<InstrumentPass> {
       if (instrumentable(F)) functions.push_back(&F);
     for (Function* F : functions) instrumentFunction(*F, hooks, records, options, exclusions.excludes(*F));
     records.emit();
+    if (options.accessKinds && options.traceMemory) defineAccessKindsMarker(M);
     return PreservedAnalyses::none();
   }
   static bool isRequired() { return true; }

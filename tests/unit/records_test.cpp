@@ -177,3 +177,42 @@ TEST(RecordDecoder, HandConventionPlacesSixByTheHeaderAndAcceptsUnrecordedCalls)
 }
 
 }  // namespace
+
+namespace {
+
+using tracereader::AccessDirection;
+
+// Access mode 2: a store tag makes its access a write, an untagged access
+// is a read, a block access takes the direction of the call's operand; in
+// a trace of mode 1 the same tag is refused and nothing has a direction.
+TEST(RecordDecoder, AccessModeTwoTellsReadsFromWrites) {
+  const Bytes body = values({0, 200, 0,                 // main
+                             50, 3, 1, 8,               // store into buf
+                             3, 1, 8,                   // load from buf
+                             50, 4, 5, 4,               // store into gTable
+                             0, 202, 200,               // memcpy(gTable, buf)
+                             4, 5, 0, 16, 3, 1, 0, 16,  // destination, source
+                             2, 2});
+  const Decoded d = decode(values({24, 5, 26, 2, 1}) + body);
+  ASSERT_EQ(d.status.state, tracereader::DecodeStatus::kEnded) << d.status.reason << " at " << d.status.offset;
+  ASSERT_TRUE(d.records[0].accessKinds);
+  std::vector<std::pair<RecordKind, AccessDirection>> accesses;
+  for (const tracereader::Record& r : d.records)
+    if (r.direction != AccessDirection::kUnknown) accesses.emplace_back(r.kind, r.direction);
+  const std::vector<std::pair<RecordKind, AccessDirection>> expected = {
+      {RecordKind::kLocalAccess, AccessDirection::kWrite}, {RecordKind::kLocalAccess, AccessDirection::kRead},
+      {RecordKind::kGlobalAccess, AccessDirection::kWrite}, {RecordKind::kGlobalAccess, AccessDirection::kWrite},
+      {RecordKind::kLocalAccess, AccessDirection::kRead}};
+  EXPECT_EQ(accesses, expected);
+  EXPECT_EQ(d.records[2].offset, 9u);  // the record starts at its tag
+
+  const Decoded modeOne = decode(kHeader + body);
+  EXPECT_EQ(modeOne.status.state, tracereader::DecodeStatus::kStopped);
+  EXPECT_EQ(modeOne.status.offset, 9u);
+  EXPECT_EQ(modeOne.status.reason, "a store tag in a trace whose access mode is not 2");
+  const Decoded loose = decode(values({24, 5, 26, 2, 1, 0, 200, 0, 50, 0, 1}));
+  EXPECT_EQ(loose.status.reason, "a store tag followed by 0, which is no access code");
+  EXPECT_EQ(decode(values({24, 5, 26, 3, 1})).status.state, tracereader::DecodeStatus::kStopped);
+}
+
+}  // namespace

@@ -135,3 +135,59 @@ TEST(ReportAnalysis, SyntheticRun) {
 }
 
 }  // namespace
+
+#include "report/report_graphs.h"
+
+namespace {
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The dataflow graph's edges: a stream from producer to consumer, a stream
+// only written ending at a node of its own, a variable of two threads as
+// one edge and of three as a node joined to each; names are escaped.
+TEST(ReportGraphs, DataflowEdgesForStreamsAndSharedVariables) {
+  report::Report r;
+  for (uint32_t t : {0u, 1u, 2u}) {
+    report::ThreadSummary summary;
+    summary.thread = t;
+    r.threads.push_back(summary);
+  }
+  report::StreamSummary piped;
+  piped.line.serial = 0;
+  piped.line.name = "in \"fifo\"";
+  piped.line.writes = piped.line.reads = 16;
+  piped.line.highWater = 3;
+  piped.producers = {1};
+  piped.consumers = {2};
+  report::StreamSummary unread = piped;
+  unread.line.serial = 1;
+  unread.line.name = "spare";
+  unread.consumers = {};
+  r.streams = {piped, unread};
+  report::VariableSummary pair;
+  pair.name = "gPair";
+  pair.shared = true;
+  pair.byThread = {{0, 1}, {2, 5}};
+  report::VariableSummary three = pair;
+  three.name = "gAll";
+  three.byThread = {{0, 1}, {1, 2}, {2, 3}};
+  report::VariableSummary own = pair;
+  own.name = "gOwn";
+  own.shared = false;
+  r.variables = {pair, three, own};
+
+  const std::string dot = report::dataflowDot(r);
+  EXPECT_TRUE(has(dot, "t1 -> t2 [label=\"in \\\"fifo\\\"\\n16 written, 16 read\\nhigh water 3\"")) << dot;
+  EXPECT_TRUE(has(dot, "t1 -> s1 [label=\"spare\\n")) << dot;
+  EXPECT_TRUE(has(dot, "t0 -> t2 [dir=none, label=\"gPair\\n0: 1 access\\n2: 5 accesses\"")) << dot;
+  for (const char* edge : {"t0 -> v2 [dir=none, label=\"1 access\"", "t1 -> v2 [dir=none, label=\"2 accesses\"",
+                           "t2 -> v2 [dir=none, label=\"3 accesses\""})
+    EXPECT_TRUE(has(dot, edge)) << edge << "\n" << dot;
+  EXPECT_FALSE(has(dot, "gOwn"));
+
+  r.accessKinds = true;
+  r.variables[0].writesByThread = {{2, 4}};
+  EXPECT_TRUE(has(report::dataflowDot(r), "2: 1 read, 4 writes"));
+}
+
+}  // namespace

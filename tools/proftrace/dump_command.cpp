@@ -125,6 +125,7 @@ std::vector<Field> fieldsOf(const Record& r) {
       // it under "offset", so the offset inside the variable is named apart.
       f.emplace_back("offset", "accessOffset", r.value);
       if (r.hasBlockSize) f.emplace_back("blocksize", r.blockSize);
+      name("direction", tracereader::accessDirectionName(r.direction));  // access mode 2 only
       break;
   }
   return f;

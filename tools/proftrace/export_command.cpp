@@ -42,6 +42,12 @@ std::string csv(std::string_view text) {
   return out + '"';
 }
 
+// ",<reads>,<writes>", empty fields when the traces do not tell them apart.
+std::string readsWrites(const report::Report& r, uint64_t accesses, uint64_t writes) {
+  if (!r.accessKinds) return ",,";
+  return "," + std::to_string(accesses - writes) + "," + std::to_string(writes);
+}
+
 std::string numbers(const std::vector<uint32_t>& values) {
   std::string out;
   for (uint32_t v : values) out += (out.empty() ? "" : " ") + (v == report::kUnknownThread ? std::string("-") : std::to_string(v));
@@ -79,10 +85,10 @@ class CsvFile {
 };
 
 void recordRow(std::FILE* f, uint32_t thread, const tracereader::Record& r) {
-  std::fprintf(f, "%u,%llu,%u,%s,%llu,%llu,%llu,%llu,%llu,%s,%s,%s,%s\n", thread, ull(r.offset), r.depth,
+  std::fprintf(f, "%u,%llu,%u,%s,%llu,%llu,%llu,%llu,%llu,%s,%s,%s,%s,%s\n", thread, ull(r.offset), r.depth,
                tracereader::recordKindName(r.kind), ull(r.id), ull(r.value), ull(r.address), ull(r.frame),
                ull(r.thread), r.hasBlockSize ? std::to_string(r.blockSize).c_str() : "", csv(r.function).c_str(),
-               csv(r.variable).c_str(), csv(r.text).c_str());
+               csv(r.variable).c_str(), csv(r.text).c_str(), tracereader::accessDirectionName(r.direction));
 }
 
 }  // namespace
@@ -122,25 +128,31 @@ int exportCommand(int argc, const char* const* argv, const Io& io) {
     return kExitFinding;
   }
   CsvFile records(outDir, "records.csv",
-                  "thread,offset,depth,kind,id,value,address,frame,owner_thread,block_size,function,variable,text");
+                  "thread,offset,depth,kind,id,value,address,frame,owner_thread,block_size,function,variable,text,"
+                  "direction");
   report::AnalysisHooks hooks;
   if (records.get() != nullptr)
     hooks.record = [&records](uint32_t thread, const tracereader::Record& r) { recordRow(records.get(), thread, r); };
   const report::Report r = report::analyseRun(run, hooks);
 
-  CsvFile threads(outDir, "threads.csv", "thread,name,start_function,start_function_name,created_by,records,calls,accesses,complete");
+  CsvFile threads(outDir, "threads.csv", "thread,name,start_function,start_function_name,created_by,records,calls,accesses,complete,"
+                    "reads,writes");
   if (threads.get() != nullptr)
     for (const report::ThreadSummary& t : r.threads)
-      std::fprintf(threads.get(), "%u,%s,%u,%s,%s,%llu,%llu,%llu,%d\n", t.thread, csv(t.name).c_str(), t.startFunction,
+      std::fprintf(threads.get(), "%u,%s,%u,%s,%s,%llu,%llu,%llu,%d%s\n", t.thread, csv(t.name).c_str(), t.startFunction,
                    csv(t.startFunction == 0 ? "" : r.functionName(t.startFunction)).c_str(),
                    t.createdBy ? std::to_string(*t.createdBy).c_str() : "", ull(t.records), ull(t.calls),
-                   ull(t.accesses), t.complete ? 1 : 0);
+                   ull(t.accesses), t.complete ? 1 : 0, readsWrites(r, t.accesses, t.writes).c_str());
 
-  CsvFile functions(outDir, "functions.csv", "id,name,calls,accesses_exclusive,accesses_inclusive");
+  CsvFile functions(outDir, "functions.csv",
+                    "id,name,calls,accesses_exclusive,accesses_inclusive,reads_exclusive,writes_exclusive,"
+                    "reads_inclusive,writes_inclusive");
   if (functions.get() != nullptr)
     for (const report::FunctionSummary& f : r.functions)
-      std::fprintf(functions.get(), "%u,%s,%llu,%llu,%llu\n", f.id, csv(f.name).c_str(), ull(f.entries),
-                   ull(f.accessesExclusive), ull(f.accessesInclusive));
+      std::fprintf(functions.get(), "%u,%s,%llu,%llu,%llu%s%s\n", f.id, csv(f.name).c_str(), ull(f.entries),
+                   ull(f.accessesExclusive), ull(f.accessesInclusive),
+                   readsWrites(r, f.accessesExclusive, f.writesExclusive).c_str(),
+                   readsWrites(r, f.accessesInclusive, f.writesInclusive).c_str());
 
   CsvFile graph(outDir, "call_graph.csv", "caller,caller_name,callee,callee_name,calls");
   if (graph.get() != nullptr)
@@ -150,29 +162,35 @@ int exportCommand(int argc, const char* const* argv, const Io& io) {
 
   CsvFile variables(outDir, "variables.csv",
                     "kind,id,name,function,size,accesses,distinct_offsets,bytes_touched,access_width,pattern,stride,"
-                    "threads");
-  CsvFile access(outDir, "variable_access.csv", "kind,id,name,function,thread,accesses");
-  CsvFile heap(outDir, "heap_blocks.csv", "id,site_function,site_name,size,accesses,allocated_by,freed");
+                    "threads,reads,writes");
+  CsvFile access(outDir, "variable_access.csv", "kind,id,name,function,thread,accesses,reads,writes");
+  CsvFile heap(outDir, "heap_blocks.csv", "id,site_function,site_name,size,accesses,allocated_by,freed,reads,writes");
+  const auto writesOf = [](const std::map<uint32_t, uint64_t>& writes, uint32_t key) -> uint64_t {
+    const auto w = writes.find(key);
+    return w == writes.end() ? 0 : w->second;
+  };
   for (const report::VariableSummary& v : r.variables) {
     const std::string owner = v.kind == report::VariableKind::kLocal || v.kind == report::VariableKind::kHeap
                                   ? std::to_string(v.function)
                                   : "";
     if (variables.get() != nullptr)
-      std::fprintf(variables.get(), "%s,%llu,%s,%s,%llu,%llu,%llu,%s,%llu,%s,%lld,%zu\n", report::variableKindName(v.kind),
+      std::fprintf(variables.get(), "%s,%llu,%s,%s,%llu,%llu,%llu,%s,%llu,%s,%lld,%zu%s\n", report::variableKindName(v.kind),
                    ull(v.id), csv(v.name).c_str(), owner.c_str(), ull(v.size), ull(v.accesses), ull(v.distinctOffsets),
                    v.bytesTouched ? std::to_string(*v.bytesTouched).c_str() : "", ull(v.accessWidth),
-                   report::patternKindName(v.pattern.kind), static_cast<long long>(v.pattern.stride), v.byThread.size());
+                   report::patternKindName(v.pattern.kind), static_cast<long long>(v.pattern.stride), v.byThread.size(),
+                   readsWrites(r, v.accesses, v.writes).c_str());
     if (access.get() != nullptr) {
       for (const auto& [function, n] : v.byFunction)
-        std::fprintf(access.get(), "%s,%llu,%s,%u,,%llu\n", report::variableKindName(v.kind), ull(v.id),
-                     csv(v.name).c_str(), function, ull(n));
+        std::fprintf(access.get(), "%s,%llu,%s,%u,,%llu%s\n", report::variableKindName(v.kind), ull(v.id),
+                     csv(v.name).c_str(), function, ull(n), readsWrites(r, n, writesOf(v.writesByFunction, function)).c_str());
       for (const auto& [thread, n] : v.byThread)
-        std::fprintf(access.get(), "%s,%llu,%s,,%u,%llu\n", report::variableKindName(v.kind), ull(v.id),
-                     csv(v.name).c_str(), thread, ull(n));
+        std::fprintf(access.get(), "%s,%llu,%s,,%u,%llu%s\n", report::variableKindName(v.kind), ull(v.id),
+                     csv(v.name).c_str(), thread, ull(n), readsWrites(r, n, writesOf(v.writesByThread, thread)).c_str());
     }
     if (v.kind == report::VariableKind::kHeap && heap.get() != nullptr)
-      std::fprintf(heap.get(), "%llu,%u,%s,%llu,%llu,%u,%d\n", ull(v.id), v.function,
-                   csv(r.functionName(v.function)).c_str(), ull(v.size), ull(v.accesses), v.allocatedBy, v.freed ? 1 : 0);
+      std::fprintf(heap.get(), "%llu,%u,%s,%llu,%llu,%u,%d%s\n", ull(v.id), v.function,
+                   csv(r.functionName(v.function)).c_str(), ull(v.size), ull(v.accesses), v.allocatedBy, v.freed ? 1 : 0,
+                   readsWrites(r, v.accesses, v.writes).c_str());
   }
 
   CsvFile streams(outDir, "streams.csv",

@@ -73,6 +73,28 @@ void countArray(Json& j, const char* name, const Map& counts, const char* idName
   j.close(']');
 }
 
+// "<reads>": n, "<writes>": n beside an access count; null when the traces
+// do not tell them apart.
+void readsWrites(Json& j, const Report& r, const char* reads, const char* writes, uint64_t accesses, uint64_t w) {
+  j.key(reads);
+  r.accessKinds ? j.num(accesses - w) : j.null();
+  j.key(writes);
+  r.accessKinds ? j.num(w) : j.null();
+}
+
+// Per key: {"<idName>": k, "accesses": n, "reads": n, "writes": n}.
+template <typename Map>
+void countArrayRw(Json& j, const Report& r, const char* name, const Map& counts, const Map& writes, const char* idName) {
+  j.key(name).open('[');
+  for (const auto& [id, count] : counts) {
+    const auto w = writes.find(id);
+    j.open('{').field(idName, id).field("accesses", count);
+    readsWrites(j, r, "reads", "writes", count, w == writes.end() ? 0 : w->second);
+    j.close('}');
+  }
+  j.close(']');
+}
+
 void threadArray(Json& j, const char* name, const std::vector<uint32_t>& threads) {
   j.key(name).open('[');
   for (uint32_t t : threads) t == report::kUnknownThread ? j.null() : j.num(t);
@@ -87,11 +109,14 @@ void writeReportJson(const Report& r, std::FILE* out) {
   j.field("format", "proftrace-report").field("version", uint64_t{1});
   j.field("directory", r.directory).field("program", r.program).field("complete", r.complete);
   j.field("workMeasure", "calls and memory accesses: the traces carry no time");
+  j.field("accessKinds", r.accessKinds);
   j.key("notes").open('[');
   for (const std::string& n : r.notes) j.str(n);
   j.close(']');
   j.key("totals").open('{').field("threads", uint64_t{r.threads.size()}).field("calls", r.totalCalls)
-      .field("accesses", r.totalAccesses).close('}');
+      .field("accesses", r.totalAccesses);
+  readsWrites(j, r, "reads", "writes", r.totalAccesses, r.totalWrites);
+  j.close('}');
 
   j.key("threads").open('[');
   for (const report::ThreadSummary& t : r.threads) {
@@ -99,7 +124,9 @@ void writeReportJson(const Report& r, std::FILE* out) {
     j.field("startFunctionName", t.startFunction == 0 ? std::string() : r.functionName(t.startFunction));
     j.key("createdBy");
     t.createdBy ? j.num(*t.createdBy) : j.null();
-    j.field("records", t.records).field("calls", t.calls).field("accesses", t.accesses).field("complete", t.complete);
+    j.field("records", t.records).field("calls", t.calls).field("accesses", t.accesses);
+    readsWrites(j, r, "reads", "writes", t.accesses, t.writes);
+    j.field("complete", t.complete);
     j.field("problem", t.problem).close('}');
   }
   j.close(']');
@@ -108,7 +135,10 @@ void writeReportJson(const Report& r, std::FILE* out) {
   for (const report::FunctionSummary& f : r.functions) {
     j.open('{').field("id", f.id).field("name", f.name).field("calls", f.entries);
     countArray(j, "callsByThread", f.entriesByThread, "thread", "calls");
-    j.field("accessesExclusive", f.accessesExclusive).field("accessesInclusive", f.accessesInclusive).close('}');
+    j.field("accessesExclusive", f.accessesExclusive).field("accessesInclusive", f.accessesInclusive);
+    readsWrites(j, r, "readsExclusive", "writesExclusive", f.accessesExclusive, f.writesExclusive);
+    readsWrites(j, r, "readsInclusive", "writesInclusive", f.accessesInclusive, f.writesInclusive);
+    j.close('}');
   }
   j.close(']');
 
@@ -131,8 +161,9 @@ void writeReportJson(const Report& r, std::FILE* out) {
     j.key("ownerThread");
     v.owner ? j.num(*v.owner) : j.null();
     j.field("size", v.size).field("accesses", v.accesses);
-    countArray(j, "byFunction", v.byFunction, "function", "accesses");
-    countArray(j, "byThread", v.byThread, "thread", "accesses");
+    readsWrites(j, r, "reads", "writes", v.accesses, v.writes);
+    countArrayRw(j, r, "byFunction", v.byFunction, v.writesByFunction, "function");
+    countArrayRw(j, r, "byThread", v.byThread, v.writesByThread, "thread");
     j.field("distinctOffsets", v.distinctOffsets).key("bytesTouched");
     v.bytesTouched ? j.num(*v.bytesTouched) : j.null();
     j.field("accessWidth", v.accessWidth);
@@ -150,7 +181,9 @@ void writeReportJson(const Report& r, std::FILE* out) {
   j.key("heapSites").open('[');
   for (const report::HeapSite& s : r.heapSites) {
     j.open('{').field("function", s.function).field("name", s.name).field("blocks", s.blocks).field("bytes", s.bytes)
-        .field("accesses", s.accesses).field("freed", s.freed).key("blockIds").open('[');
+        .field("accesses", s.accesses);
+    readsWrites(j, r, "reads", "writes", s.accesses, s.writes);
+    j.field("freed", s.freed).key("blockIds").open('[');
     for (uint64_t id : s.blockIds) j.num(id);
     j.close(']').close('}');
   }

@@ -14,6 +14,11 @@ void writeReportText(const report::Report& r, std::FILE* out);
 // One JSON document; the schema is in docs/report.md.
 void writeReportJson(const report::Report& r, std::FILE* out);
 
+// One self-contained HTML page: the tables (sortable) and the two pictures,
+// given as dot's SVG output.
+void writeReportHtml(const report::Report& r, const std::string& dataflowSvg, const std::string& callGraphSvg,
+                     std::FILE* out);
+
 // "<thread> (<name or start function>)": how a thread is shown.
 std::string threadLabel(const report::Report& r, uint32_t thread);
 

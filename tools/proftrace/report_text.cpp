@@ -29,6 +29,14 @@ std::string fit(std::string_view text, size_t width) {
   return s.substr(0, head) + "..." + s.substr(s.size() - (width - 3 - head));
 }
 
+// An access count: "reads/writes" when the traces tell them apart.
+std::string accessCount(const Report& r, uint64_t accesses, uint64_t writes) {
+  if (!r.accessKinds) return std::to_string(accesses);
+  return std::to_string(accesses - writes) + "/" + std::to_string(writes);
+}
+
+const char* accessHeading(const Report& r, const char* plain) { return r.accessKinds ? "reads/writes" : plain; }
+
 std::string threadList(const Report& r, const std::vector<uint32_t>& threads) {
   std::string out;
   for (uint32_t t : threads) out += (out.empty() ? "" : ", ") + threadLabel(r, t);
@@ -115,11 +123,12 @@ std::string touchedText(const report::VariableSummary& v) {
 
 void threads(const Report& r, std::FILE* out) {
   std::fprintf(out, "\nTHREADS\n  %-6s %-16s %-30s %7s %10s %12s  %s\n", "thread", "name", "started in", "by",
-               "calls", "accesses", "trace");
+               "calls", accessHeading(r, "accesses"), "trace");
   for (const report::ThreadSummary& t : r.threads) {
-    std::fprintf(out, "  %-6u %-16s %-30s %7s %10llu %12llu  %s\n", t.thread, fit(t.name, 16).c_str(),
+    std::fprintf(out, "  %-6u %-16s %-30s %7s %10llu %12s  %s\n", t.thread, fit(t.name, 16).c_str(),
                  fit(t.startFunction == 0 ? "-" : r.functionName(t.startFunction), 30).c_str(),
-                 t.createdBy ? std::to_string(*t.createdBy).c_str() : "-", ull(t.calls), ull(t.accesses),
+                 t.createdBy ? std::to_string(*t.createdBy).c_str() : "-", ull(t.calls),
+                 accessCount(r, t.accesses, t.writes).c_str(),
                  t.complete ? "complete" : "INCOMPLETE");
   }
 }
@@ -128,13 +137,15 @@ void functions(const Report& r, std::FILE* out) {
   std::vector<const report::FunctionSummary*> rows;
   for (const auto& f : r.functions) rows.push_back(&f);
   std::stable_sort(rows.begin(), rows.end(), [](auto* a, auto* b) { return a->accessesInclusive > b->accessesInclusive; });
-  std::fprintf(out, "\nFUNCTIONS (by inclusive accesses; exclusive: made while the function was on top)\n");
+  std::fprintf(out, "\nFUNCTIONS (by inclusive accesses; exclusive: made while the function was on top%s)\n",
+               r.accessKinds ? "; reads/writes" : "");
   std::fprintf(out, "  %-42s %10s %12s %12s  %s\n", "function", "calls", "exclusive", "inclusive", "calls by thread");
   for (const report::FunctionSummary* f : rows) {
     std::string byThread;
     for (const auto& [t, n] : f->entriesByThread) byThread += (byThread.empty() ? "" : " ") + std::to_string(t) + ":" + std::to_string(n);
-    std::fprintf(out, "  %-42s %10llu %12llu %12llu  %s\n", fit(f->name, 42).c_str(), ull(f->entries),
-                 ull(f->accessesExclusive), ull(f->accessesInclusive), fit(byThread, 17).c_str());
+    std::fprintf(out, "  %-42s %10llu %12s %12s  %s\n", fit(f->name, 42).c_str(), ull(f->entries),
+                 accessCount(r, f->accessesExclusive, f->writesExclusive).c_str(),
+                 accessCount(r, f->accessesInclusive, f->writesInclusive).c_str(), fit(byThread, 17).c_str());
   }
   std::fprintf(out, "\nCALL GRAPH (caller -> callee, calls)\n");
   for (const report::CallEdge& e : r.callGraph)
@@ -152,15 +163,20 @@ void variables(const Report& r, std::FILE* out) {
   for (const auto& v : r.variables) rows.push_back(&v);
   std::stable_sort(rows.begin(), rows.end(), [](auto* a, auto* b) { return a->accesses > b->accesses; });
   std::fprintf(out, "\nVARIABLES (by accesses; touched: bytes touched/size in bytes)\n");
-  std::fprintf(out, "  %-36s %-11s %8s %10s %13s %s\n", "variable", "kind", "size", "accesses", "touched", "pattern");
+  std::fprintf(out, "  %-36s %-11s %8s %12s %11s %s\n", "variable", "kind", "size", accessHeading(r, "accesses"),
+               "touched", "pattern");
   const auto functionName = [&r](uint32_t id) { return r.functionName(id); };
   const auto threadName = [&r](uint32_t t) { return threadLabel(r, t); };
   for (const report::VariableSummary* v : rows) {
-    std::fprintf(out, "  %-36s %-11s %8llu %10llu %13s %s\n", fit(v->name, 36).c_str(),
-                 report::variableKindName(v->kind), ull(v->size), ull(v->accesses), touchedText(*v).c_str(),
-                 patternText(*v).c_str());
+    std::fprintf(out, "  %-36s %-11s %8llu %12s %11s %s\n", fit(v->name, 36).c_str(),
+                 report::variableKindName(v->kind), ull(v->size), accessCount(r, v->accesses, v->writes).c_str(),
+                 touchedText(*v).c_str(), patternText(*v).c_str());
     wrapped(out, "by function: ", countsLine(v->byFunction, functionName));
     wrapped(out, "by thread:   ", countsLine(v->byThread, threadName));
+    if (r.accessKinds && v->writes != 0) {
+      wrapped(out, "writes by function: ", countsLine(v->writesByFunction, functionName));
+      wrapped(out, "writes by thread:   ", countsLine(v->writesByThread, threadName));
+    }
     if (v->distinctOffsets > 1)
       std::fprintf(out, "    offsets:     %s; %llu distinct offsets)\n", histogramRow(v->histogram).c_str(),
                    ull(v->distinctOffsets));
@@ -179,13 +195,14 @@ void variables(const Report& r, std::FILE* out) {
 void heapSites(const Report& r, std::FILE* out) {
   if (r.heapSites.empty()) return;
   std::fprintf(out, "\nHEAP BLOCKS BY ALLOCATION SITE (the allocating function; the trace holds no source line)\n");
-  std::fprintf(out, "  %-36s %8s %12s %12s %6s  %s\n", "allocated in", "blocks", "bytes", "accesses", "freed", "ids");
+  std::fprintf(out, "  %-36s %8s %12s %12s %6s  %s\n", "allocated in", "blocks", "bytes", accessHeading(r, "accesses"),
+               "freed", "ids");
   for (const report::HeapSite& s : r.heapSites) {
     std::string ids;
     for (size_t i = 0; i < s.blockIds.size() && ids.size() < 14; ++i) ids += (i == 0 ? "#" : " #") + std::to_string(s.blockIds[i]);
     if (ids.size() >= 14 && s.blockIds.size() > 1) ids = fit(ids, 14) + "...";
-    std::fprintf(out, "  %-36s %8llu %12llu %12llu %6llu  %s\n", fit(s.name, 36).c_str(), ull(s.blocks), ull(s.bytes),
-                 ull(s.accesses), ull(s.freed), ids.c_str());
+    std::fprintf(out, "  %-36s %8llu %12llu %12s %6llu  %s\n", fit(s.name, 36).c_str(), ull(s.blocks), ull(s.bytes),
+                 accessCount(r, s.accesses, s.writes).c_str(), ull(s.freed), ids.c_str());
   }
 }
 
@@ -223,8 +240,11 @@ void writeReportText(const Report& r, std::FILE* out) {
   if (!r.program.empty()) std::fprintf(out, "Program: %s\n", printable(r.program).c_str());
   std::fprintf(out,
                "The traces carry no time: calls (function entries) and memory accesses are the measure of work.\n"
-               "Totals: threads %zu, calls %llu, accesses %llu.\n",
-               r.threads.size(), ull(r.totalCalls), ull(r.totalAccesses));
+               "Totals: threads %zu, calls %llu, accesses %llu%s.\n",
+               r.threads.size(), ull(r.totalCalls), ull(r.totalAccesses),
+               r.accessKinds ? (" (" + std::to_string(r.totalAccesses - r.totalWrites) + " reads, " +
+                                std::to_string(r.totalWrites) + " writes)").c_str()
+                             : "");
   for (const std::string& n : r.notes) wrappedWords(out, "NOTE: ", "      ", n);
   threads(r, out);
   functions(r, out);

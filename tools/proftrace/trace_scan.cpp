@@ -27,7 +27,8 @@ Header readHeader(tracereader::ValueSource& source) {
       return h;
     }
     if (i >= 3) {
-      if (v.value > 1) {
+      // An access mode of 2: accesses, with stores told apart.
+      if (v.value > (i == 3 ? 2u : 1u)) {
         h.problem = "trace mode " + std::to_string(v.value) + " is neither 0 nor 1";
         return h;
       }
@@ -35,7 +36,7 @@ Header readHeader(tracereader::ValueSource& source) {
     }
   }
   h.valid = true;
-  h.traceAccesses = modes[0] == 1;
+  h.traceAccesses = modes[0] >= 1;
   h.traceAllocations = modes[1] == 1;
   return h;
 }

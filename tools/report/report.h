@@ -6,7 +6,9 @@
 // never to the number of records.
 //
 // The traces carry no time, so the measure of work is what they count:
-// function entries (calls) and memory accesses.
+// function entries (calls) and memory accesses. When every trace tells
+// stores from loads (access mode 2), each access count has a count of
+// writes beside it; reads are the rest.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +34,7 @@ struct ThreadSummary {
   uint64_t records = 0;
   uint64_t calls = 0;
   uint64_t accesses = 0;
+  uint64_t writes = 0;
   bool complete = false;     // the stream is complete and every record decoded
   std::string problem;       // why not (truncated, damaged, labels stopped)
 };
@@ -43,6 +46,8 @@ struct FunctionSummary {
   std::map<uint32_t, uint64_t> entriesByThread;
   uint64_t accessesExclusive = 0;  // made while the function was on top
   uint64_t accessesInclusive = 0;  // made while it was anywhere on the stack (recursion counted once)
+  uint64_t writesExclusive = 0;
+  uint64_t writesInclusive = 0;
 };
 
 struct CallEdge {
@@ -85,6 +90,9 @@ struct VariableSummary {
   uint64_t accesses = 0;
   std::map<uint32_t, uint64_t> byFunction;  // linked id of the function making the access
   std::map<uint32_t, uint64_t> byThread;
+  uint64_t writes = 0;
+  std::map<uint32_t, uint64_t> writesByFunction;  // only functions that wrote
+  std::map<uint32_t, uint64_t> writesByThread;    // only threads that wrote
   uint64_t distinctOffsets = 0;
   std::optional<uint64_t> bytesTouched;  // none when the variable is too large to track
   uint64_t accessWidth = 0;              // inferred bytes per single access
@@ -104,6 +112,7 @@ struct HeapSite {
   uint64_t blocks = 0;
   uint64_t bytes = 0;  // sum of the blocks' last sizes
   uint64_t accesses = 0;
+  uint64_t writes = 0;
   uint64_t freed = 0;
   std::vector<uint64_t> blockIds;  // ascending
 };
@@ -129,6 +138,10 @@ struct Report {
   bool hasStreamFile = false;
   uint64_t totalCalls = 0;
   uint64_t totalAccesses = 0;
+  uint64_t totalWrites = 0;
+  // Every trace was written with access mode 2: the writes counts are known
+  // (otherwise they stay 0 and mean nothing).
+  bool accessKinds = false;
   std::map<uint32_t, std::string> functionNames;  // linked id -> name, from the run directory
 
   [[nodiscard]] std::string functionName(uint32_t id) const;  // "(thread start)" for 0

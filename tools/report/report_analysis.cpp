@@ -86,10 +86,15 @@ struct VarState {
       ++otherSteps;
   }
 
-  void access(uint32_t thread, uint32_t function, uint64_t offset, bool block, uint64_t length) {
+  void access(uint32_t thread, uint32_t function, uint64_t offset, bool block, uint64_t length, bool write) {
     ++s.accesses;
     ++s.byFunction[function];
     ++s.byThread[thread];
+    if (write) {
+      ++s.writes;
+      ++s.writesByFunction[function];
+      ++s.writesByThread[thread];
+    }
     histogram(offset);
     step(thread, offset);
     if (offset >= kMaxTrackedBytes || (block && length > kMaxTrackedBytes - offset)) {
@@ -157,6 +162,7 @@ struct Frame {
   uint32_t function;
   FunctionSummary* summary;  // the function's entry (map nodes stay put)
   uint64_t inclusive;        // accesses made in this frame and the frames it called
+  uint64_t inclusiveWrites;  // of them, writes
 };
 
 struct NameTables {
@@ -247,8 +253,14 @@ class Analysis {
     if (stack_.empty()) return;
     const Frame f = stack_.back();
     stack_.pop_back();
-    if (--active_[f.function] == 0) f.summary->accessesInclusive += f.inclusive;
-    if (!stack_.empty()) stack_.back().inclusive += f.inclusive;
+    if (--active_[f.function] == 0) {
+      f.summary->accessesInclusive += f.inclusive;
+      f.summary->writesInclusive += f.inclusiveWrites;
+    }
+    if (!stack_.empty()) {
+      stack_.back().inclusive += f.inclusive;
+      stack_.back().inclusiveWrites += f.inclusiveWrites;
+    }
   }
 
   void access(uint32_t thread, const Record& r, ThreadSummary& summary) {
@@ -274,12 +286,17 @@ class Analysis {
         break;
       }
     }
-    variable(key).access(thread, top(), r.value, r.hasBlockSize, r.blockSize);
+    const bool write = r.direction == tracereader::AccessDirection::kWrite;
+    variable(key).access(thread, top(), r.value, r.hasBlockSize, r.blockSize, write);
     ++summary.accesses;
     ++report_.totalAccesses;
+    summary.writes += write ? 1 : 0;
+    report_.totalWrites += write ? 1 : 0;
     if (!stack_.empty()) {
       ++stack_.back().inclusive;
       ++stack_.back().summary->accessesExclusive;
+      stack_.back().inclusiveWrites += write ? 1 : 0;
+      stack_.back().summary->writesExclusive += write ? 1 : 0;
     }
   }
 
@@ -294,6 +311,7 @@ class Analysis {
   void record(uint32_t thread, const Record& r, ThreadSummary& summary) {
     ++summary.records;
     switch (r.kind) {
+      case RecordKind::kHeader: accessKindsInEvery_ = accessKindsInEvery_ && r.accessKinds; break;
       case RecordKind::kEntry: {
         const uint32_t callee = static_cast<uint32_t>(r.id);
         ++edges_[{top(), callee}];
@@ -303,7 +321,7 @@ class Analysis {
         if (summary.startFunction == 0 && stack_.empty()) summary.startFunction = callee;
         ++summary.calls;
         ++report_.totalCalls;
-        stack_.push_back({callee, &f, 0});
+        stack_.push_back({callee, &f, 0, 0});
         ++active_[callee];
         break;
       }
@@ -336,6 +354,7 @@ class Analysis {
     tracereader::TraceStream stream;
     if (!stream.openFile(t.path)) {
       summary.problem = "not read: " + stream.detail();
+      accessKindsInEvery_ = false;
       note(t.path + ": " + summary.problem);
       report_.threads.push_back(std::move(summary));
       return;
@@ -353,6 +372,7 @@ class Analysis {
       if (hooks_.recordRead) hooks_.recordRead();
     }
     while (!stack_.empty()) pop();  // a cut-off trace: its open frames still count
+    if (summary.records == 0) accessKindsInEvery_ = false;  // no header read
     const tracereader::DecodeStatus& status = decoder.status();
     if (status.state == tracereader::DecodeStatus::kStopped) {
       summary.problem = "labels stop at offset " + std::to_string(status.offset) + ": " + status.reason;
@@ -409,6 +429,7 @@ class Analysis {
   void finish() {
     // Names first: the formatters and the variables' names need them.
     report_.functionNames = names_.functions;
+    report_.accessKinds = accessKindsInEvery_ && !run_.traces.empty();
 
     for (auto& [id, f] : functions_) {
       f.name = report_.functionName(id);
@@ -446,6 +467,7 @@ class Analysis {
         ++site.blocks;
         site.bytes += v.s.size;
         site.accesses += v.s.accesses;
+        site.writes += v.s.writes;
         site.freed += v.s.freed ? 1 : 0;
         site.blockIds.push_back(key.id);
       }
@@ -483,6 +505,7 @@ class Analysis {
   std::map<uint32_t, tracereader::BracketRole> roles_;
   std::vector<Frame> stack_;
   std::map<uint32_t, uint32_t> active_;
+  bool accessKindsInEvery_ = true;  // every header read says access mode 2
 };
 
 }  // namespace

@@ -20,6 +20,9 @@ constexpr uint64_t kNullThreadName = ThreadId_Invalid_;
 struct RoleName {
   std::string_view name;
   BracketRole role;
+  // Block functions: which of their block accesses, in the order the
+  // wrappers report them, write memory (bit i: the i-th); the others read.
+  uint8_t writes = 0;
 };
 
 // Allocation functions: a 6 directly inside starts an allocation record.
@@ -46,14 +49,14 @@ constexpr std::array kRoles = {
     RoleName{"_Znam", BracketRole::kAllocation},
     RoleName{"xmalloc", BracketRole::kAllocation},
     RoleName{"tpk_alloc", BracketRole::kAllocation},
-    RoleName{"memcpy", BracketRole::kBlock},
-    RoleName{"memmove", BracketRole::kBlock},
-    RoleName{"memset", BracketRole::kBlock},
-    RoleName{"fread", BracketRole::kBlock},
+    RoleName{"memcpy", BracketRole::kBlock, 1},
+    RoleName{"memmove", BracketRole::kBlock, 1},
+    RoleName{"memset", BracketRole::kBlock, 1},
+    RoleName{"fread", BracketRole::kBlock, 1},
     RoleName{"fwrite", BracketRole::kBlock},
-    RoleName{"pthread_create", BracketRole::kBlock},
-    RoleName{"nuq_hls_stream_blocking_write", BracketRole::kBlock},
-    RoleName{"nuq_hls_stream_blocking_read", BracketRole::kBlock},
+    RoleName{"pthread_create", BracketRole::kBlock, 1},
+    RoleName{"nuq_hls_stream_blocking_write", BracketRole::kBlock, 4},
+    RoleName{"nuq_hls_stream_blocking_read", BracketRole::kBlock, 6},
     RoleName{"pthread_setname_np", BracketRole::kThreadName},
 };
 
@@ -91,6 +94,25 @@ BracketRole bracketRole(std::string_view name) {
     if (r.name == name) return r.role;
   return BracketRole::kNone;
 }
+
+const char* accessDirectionName(AccessDirection direction) {
+  switch (direction) {
+    case AccessDirection::kRead: return "read";
+    case AccessDirection::kWrite: return "write";
+    case AccessDirection::kUnknown: break;
+  }
+  return "";
+}
+
+namespace {
+
+uint8_t blockWrites(std::string_view name) {
+  for (const RoleName& r : kRoles)
+    if (r.name == name) return r.writes;
+  return 0;
+}
+
+}  // namespace
 
 RecordDecoder::RecordDecoder(ValueSource& source, const DecoderOptions& options)
     : source_(source), options_(options) {
@@ -194,6 +216,16 @@ bool RecordDecoder::next(Record* r) {
       case memadr_global:
       case memadr_arg:
       case memadr_remote: ok = access(r, v); break;
+      case cb_store: {
+        if (!accessKinds_) return stop(r->offset, "a store tag in a trace whose access mode is not 2");
+        uint64_t code = 0;
+        if (!read(&code, "access code of a store")) return false;
+        if (code < memadr_local || code > memadr_remote)
+          return stop(r->offset, numbered("a store tag followed by ", code) + ", which is no access code");
+        ok = access(r, code);
+        r->direction = AccessDirection::kWrite;
+        break;
+      }
       default:
         if (v % 2 == 1)
           return stop(r->offset, numbered("odd value ", v) +
@@ -217,14 +249,16 @@ bool RecordDecoder::header(Record* r) {
   if (!read(&modes, "trace-modes tag")) return false;
   if (modes != cb_tracemodes) return stop(r->offset, numbered("the version is not followed by the trace-modes tag 26 but by ", modes));
   if (!read(&accesses, "access mode") || !read(&allocations, "allocation mode")) return false;
-  if (accesses > 1 || allocations > 1) return stop(r->offset, "a trace mode other than 0 or 1");
+  if (accesses > 2 || allocations > 1) return stop(r->offset, "a trace mode other than 0 or 1 (or 2 for accesses)");
   headerDone_ = true;
-  traceAccesses_ = accesses == 1;
+  traceAccesses_ = accesses >= 1;
+  accessKinds_ = accesses == 2;
   traceAllocations_ = allocations == 1;
   r->kind = RecordKind::kHeader;
   r->value = version;
   r->traceAccesses = traceAccesses_;
   r->traceAllocations = traceAllocations_;
+  r->accessKinds = accessKinds_;
   return true;
 }
 
@@ -242,7 +276,8 @@ bool RecordDecoder::entry(Record* r) {
   r->function = nameOf(r->id);
   const BracketRole role =
       options_.convention == Convention::kDecodable ? bracketRole(r->function) : BracketRole::kNone;
-  frames_.push_back(Frame{static_cast<uint32_t>(r->id), role, false});
+  frames_.push_back(Frame{static_cast<uint32_t>(r->id), role, false,
+                          role == BracketRole::kBlock ? blockWrites(r->function) : uint8_t{0}, 0});
   return true;
 }
 
@@ -315,7 +350,11 @@ bool RecordDecoder::access(Record* r, uint64_t code) {
   }
   if (!ok) return false;
   if (r->id > UINT32_MAX) return stop(r->offset, numbered("variable id beyond 32 bits: ", r->id));
+  if (accessKinds_) r->direction = AccessDirection::kRead;  // a store's tag makes it a write after this
   if (topRole() == BracketRole::kBlock) {
+    Frame& call = frames_.back();
+    if (accessKinds_ && call.blocks < 8 && (call.writes >> call.blocks & 1) != 0) r->direction = AccessDirection::kWrite;
+    if (call.blocks < UINT8_MAX) ++call.blocks;
     r->hasBlockSize = true;
     return read(&r->blockSize, "block size");
   }

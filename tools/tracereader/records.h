@@ -74,12 +74,21 @@ enum class RecordKind : uint8_t {
 // Short lower-case name ("entry", "heap-alloc", "local-access", ...).
 const char* recordKindName(RecordKind kind);
 
+// Whether an access read or wrote memory. Known only in traces whose access
+// mode is 2: the program's stores carry the store tag, its loads do not,
+// and a block access inside a library call has the direction of that
+// call's operand (the destination of memcpy is written, its source read).
+enum class AccessDirection : uint8_t { kUnknown, kRead, kWrite };
+// "read", "write" or "" for unknown.
+const char* accessDirectionName(AccessDirection direction);
+
 struct Record {
   RecordKind kind = RecordKind::kHeader;
   uint64_t offset = 0;  // plain-byte offset of the record's first value
   uint32_t depth = 0;   // frames open after the record
   // By kind:
-  //   header: value = format version, traceAccesses, traceAllocations
+  //   header: value = format version, traceAccesses, traceAllocations,
+  //     accessKinds (access mode 2: reads and writes told apart)
   //   entry: id = function (linked id), value = caller (static id)
   //   exit, exit-with-value, unwind: id = function of the frame left
   //     (0 when unknown), value = returned value
@@ -96,8 +105,10 @@ struct Record {
   uint64_t thread = 0;
   bool hasBlockSize = false;  // a block access: blockSize bytes from the address
   uint64_t blockSize = 0;
+  AccessDirection direction = AccessDirection::kUnknown;  // accesses
   bool traceAccesses = false;
   bool traceAllocations = false;
+  bool accessKinds = false;
   std::string_view function;  // name of the function concerned, when known
   std::string_view variable;  // name of the variable accessed, when known
   std::string text;           // thread name (at most kMaxNameBytes kept)
@@ -145,6 +156,8 @@ class RecordDecoder {
     uint32_t function;
     BracketRole role;
     bool named;  // thread-name values already read in this frame
+    uint8_t writes = 0;  // block accesses that write, by position in the call (bit i: the i-th)
+    uint8_t blocks = 0;  // block accesses read so far in this frame
   };
 
   bool stop(uint64_t offset, std::string reason);
@@ -165,6 +178,7 @@ class RecordDecoder {
   bool headerDone_ = false;
   bool traceAccesses_ = false;
   bool traceAllocations_ = false;
+  bool accessKinds_ = false;
 };
 
 }  // namespace tracereader

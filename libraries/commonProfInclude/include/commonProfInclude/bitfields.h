@@ -29,7 +29,10 @@ enum cb_tag {
   cb_unwindloc = 42,
   cb_symbolicdefine = 44,
   cb_symboliccopy = 46,
-  cb_iterate = 48
+  cb_iterate = 48,
+  /* Precedes the access record of a store in traces whose access mode is
+   * 2 (loads and stores told apart); never written otherwise. */
+  cb_store = 50
 };
 
 /* First value of a memory-access record. 0 to 2 are never written. */

@@ -448,6 +448,20 @@ void __PROF_LSVariable(const U8* adr) {
     __PROF_ldstMemAccess(__PROF_GlobVarTreePtr, state, reinterpret_cast<U64>(adr));
 }
 
+// The store tag and the access record under one hold of the printer lock,
+// so that nothing falls between them.
+void __PROF_LSStore(const U8* adr) {
+  GProfilerState_t* state = stateForAccess();
+  if (state == nullptr) return;
+  if (!__PROF_traceAccessKinds()) {
+    __PROF_ldstMemAccess(__PROF_GlobVarTreePtr, state, reinterpret_cast<U64>(adr));
+    return;
+  }
+  bufferedPrinterStruct_t* printer = state->TraceBuffPrinterPtr;
+  classifyAccess(__PROF_GlobVarTreePtr, state, reinterpret_cast<U64>(adr),
+                 [printer](auto... values) { trace_detail::writeRecord(printer, cb_store, values...); });
+}
+
 // The length follows the access record inside the same hold of the printer
 // lock: a close by the finalising thread cannot separate the two.
 void __PROF_LSBlock(const U8* adr, U64 size) {

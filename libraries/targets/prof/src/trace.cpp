@@ -13,11 +13,19 @@
 
 using trace_detail::writeRecord;
 
+// Weak: binaries that do not tell stores from loads leave it undefined, and
+// its address is then null.
+extern "C" __attribute__((weak)) const U8 __PROF_AccessKinds;
+
+bool __PROF_traceAccessKinds() { return &__PROF_AccessKinds != nullptr; }
+
 void __PROF_TRInitTrace(bufferedPrinterStruct_t* printer, Configuration Conf) {
   __PROF_PRINT_ULEB128(printer, cb_version);
   __PROF_PRINT_ULEB128(printer, PROF_TRACE_FORMAT_VERSION);
   __PROF_PRINT_ULEB128(printer, cb_tracemodes);
-  __PROF_PRINT_ULEB128(printer, Conf.TraceMemoryAccesses ? 1 : 0);
+  // 2: accesses with stores told apart, a form that readers of mode 1
+  // refuse at the header rather than misread at the first store tag.
+  __PROF_PRINT_ULEB128(printer, Conf.TraceMemoryAccesses ? (__PROF_traceAccessKinds() ? 2 : 1) : 0);
   __PROF_PRINT_ULEB128(printer, Conf.TraceMemoryAllocation ? 1 : 0);
 }
 

@@ -26,6 +26,11 @@ inline void writeRecord(bufferedPrinterStruct_t* printer, Values... values) {
 }
 }  // namespace trace_detail
 
+// Whether the binary tells stores from loads: it then defines the marker
+// __PROF_AccessKinds (the compiler plugin does so under its access-kinds
+// option), its traces' access mode is 2 and stores carry the store tag.
+bool __PROF_traceAccessKinds();
+
 // Header: version record and trace-mode record. Written right after the
 // printer is created, before any other thread can know it, so unlocked.
 void __PROF_TRInitTrace(bufferedPrinterStruct_t* printer, Configuration Conf);

@@ -90,6 +90,11 @@ PROF_API void __PROF_LSInitByval(uint32_t UID, U64 Address, U64 Size);
 PROF_API void __PROF_LSBlock(const U8* adr, U64 size);
 /* Slot 16: one access at adr. */
 PROF_API void __PROF_LSVariable(const U8* adr);
+/* One store at adr, by a binary that tells stores from loads (it defines
+ * __PROF_AccessKinds): the store tag, then the access record. Without that
+ * definition it records as __PROF_LSVariable. No slot: the stub's table
+ * keeps the catalogue's hooks only. */
+PROF_API void __PROF_LSStore(const U8* adr);
 /* Slot 17: a bare signed offset written into the trace. */
 PROF_API void __PROF_LSOffset(const S64 offset);
 /* Slots 18 to 20: heap blocks reported by the allocation wrappers. */
