@@ -1,0 +1,240 @@
+// The benchmark of whole designs: each design built plainly and through the
+// plugin, run alternately in a scratch directory; the traced build must
+// print exactly what the plain build prints. Reports per design the
+// median wall and CPU time of both builds and their ratios (the slowdown),
+// then from the traced run's traces the records, records per second, plain
+// and compressed bytes per record and the compression ratio, and the CPU
+// time of compressing those traces again as the runtime does, with zlib at
+// the runtime's level 4 (checked to give the trace files' very bytes) and
+// at level 1, as a share of the traced run's CPU time.
+//
+//   prof_designs_bench [--runs=N] [--design=NAME]... [--quick]
+//
+// --quick runs each design once on its brief arguments (the test suite's
+// check that every path works); no time is ever judged here.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "../process_run.h"
+#include "codec_timing.h"
+#include "designs_table.h"
+#include "tracereader/records.h"
+#include "tracereader/run_directory.h"
+#include "tracereader/tracereader.h"
+
+namespace designbench {
+namespace {
+
+struct Options {
+  int runs = 7;
+  bool quick = false;
+  std::vector<std::string> only;
+};
+
+struct Timing {
+  double plainWall = 0, tracedWall = 0, plainCpu = 0, tracedCpu = 0;
+};
+
+struct TraceFigures {
+  size_t threads = 0;
+  uint64_t records = 0;
+  bool recordsComplete = true;  // every trace decoded to its end
+  uint64_t plainBytes = 0, compressedBytes = 0;
+  double level4Ms = 0, level1Ms = 0;
+  uint64_t level1Bytes = 0;
+  bool sameBytes = true;  // the level-4 replay gave the files' bytes
+};
+
+std::vector<std::string> splitArgs(const char* text) {
+  std::istringstream in(text);
+  return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
+std::vector<uint8_t> readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Alternating runs of both builds; false (with a message) when a run fails
+// or the outputs differ.
+bool measure(const DesignSpec& d, const Options& o, const std::string& cwd, Timing* t) {
+  std::vector<std::string> plainArgs = splitArgs(o.quick ? d.quickArgs : d.args);
+  std::vector<std::string> tracedArgs = plainArgs;
+  plainArgs.insert(plainArgs.begin(), d.plain);
+  tracedArgs.insert(tracedArgs.begin(), d.traced);
+  std::vector<double> wall[2], cpu[2];
+  std::string reference;
+  // The first round warms the page cache and is not counted.
+  const int rounds = o.runs + (o.runs > 1 ? 1 : 0);
+  for (int r = 0; r < rounds; ++r) {
+    for (int k = 0; k < 2; ++k) {
+      const benchrun::Outcome out = benchrun::run(k == 0 ? plainArgs : tracedArgs, cwd);
+      if (out.exitCode != 0) {
+        fprintf(stderr, "%s: the %s build failed (exit %d)\n", d.name, k == 0 ? "plain" : "traced", out.exitCode);
+        return false;
+      }
+      if (r == 0 && k == 0) reference = out.out;
+      if (out.out != reference) {
+        fprintf(stderr, "%s: the %s build printed something else than the plain build's first run\n", d.name,
+                k == 0 ? "plain" : "traced");
+        return false;
+      }
+      if (rounds > 1 && r == 0) continue;
+      wall[k].push_back(out.wallMs);
+      cpu[k].push_back(out.cpuMs);
+    }
+  }
+  *t = {benchrun::median(wall[0]), benchrun::median(wall[1]), benchrun::median(cpu[0]), benchrun::median(cpu[1])};
+  return true;
+}
+
+// Figures of the newest run directory; false when a trace is incomplete.
+bool traceFigures(const DesignSpec& d, TraceFigures* f) {
+  const std::string dir = benchrun::newestRunDir(d.profileDir);
+  const tracereader::RunDirectory run = tracereader::readRunDirectory(dir);
+  if (dir.empty() || run.traces.empty()) {
+    fprintf(stderr, "%s: no traces below %s\n", d.name, d.profileDir);
+    return false;
+  }
+  const tracereader::NameIndex names(run);
+  f->threads = run.traces.size();
+  std::vector<std::vector<uint8_t>> plain;
+  std::vector<std::vector<uint8_t>> files;
+  for (const tracereader::ThreadTrace& t : run.traces) {
+    files.push_back(readFile(t.path));
+    tracereader::InflatedTrace inflated = tracereader::inflateTrace(files.back());
+    if (!inflated.complete) {
+      fprintf(stderr, "%s: %s is not a complete trace: %s\n", d.name, t.path.c_str(), inflated.error.c_str());
+      return false;
+    }
+    f->compressedBytes += files.back().size();
+    f->plainBytes += inflated.bytes.size();
+    tracereader::MemoryValues values(inflated.bytes);
+    tracereader::RecordDecoder decoder(values, {.names = &names});
+    tracereader::Record r;
+    while (decoder.next(&r)) ++f->records;
+    if (decoder.status().state != tracereader::DecodeStatus::kEnded) {
+      f->recordsComplete = false;
+      fprintf(stderr, "%s: %s decodes only to offset %" PRIu64 ": %s\n", d.name, t.path.c_str(),
+              decoder.status().offset, decoder.status().reason.c_str());
+    }
+    plain.push_back(std::move(inflated.bytes));
+  }
+  // Best of three: the replay shares the machine like the runs did.
+  f->level4Ms = f->level1Ms = 1e300;
+  for (int rep = 0; rep < 3; ++rep) {
+    double ms4 = 0, ms1 = 0;
+    uint64_t bytes1 = 0;
+    for (size_t i = 0; i < plain.size(); ++i) {
+      const Deflated at4 = deflateAsPrinter(plain[i], 4);
+      ms4 += at4.cpuMs;
+      if (at4.bytes != files[i]) f->sameBytes = false;
+      const Deflated at1 = deflateAsPrinter(plain[i], 1);
+      ms1 += at1.cpuMs;
+      bytes1 += at1.bytes.size();
+    }
+    f->level4Ms = std::min(f->level4Ms, ms4);
+    f->level1Ms = std::min(f->level1Ms, ms1);
+    f->level1Bytes = bytes1;
+  }
+  return true;
+}
+
+void printRow(const DesignSpec& d, const Timing& t, const TraceFigures& f) {
+  printf("| %s | %zu | %.1f | %.1f | **%.1f×** | %.1f | %.1f | %.1f× |\n", d.name, f.threads, t.plainWall, t.tracedWall,
+         t.tracedWall / t.plainWall, t.plainCpu, t.tracedCpu, t.tracedCpu / t.plainCpu);
+  fflush(stdout);
+}
+
+void printTraceRow(const DesignSpec& d, const Timing& t, const TraceFigures& f) {
+  const double records = static_cast<double>(f.records);
+  printf("| %s | %.2f%s | %.1f | %.0f | %.2f | %.3f | %.2f | %.0f (%.0f %%) | %.0f (%.0f %%) | %.2f | %s |\n",
+         d.name, records / 1e6, f.recordsComplete ? "" : "+", records / (t.tracedWall / 1e3) / 1e6,
+         (t.tracedCpu - t.plainCpu) * 1e6 / records,
+         f.plainBytes / records, f.compressedBytes / records,
+         static_cast<double>(f.plainBytes) / f.compressedBytes, f.level4Ms, 100 * f.level4Ms / t.tracedCpu,
+         f.level1Ms, 100 * f.level1Ms / t.tracedCpu, static_cast<double>(f.plainBytes) / f.level1Bytes,
+         f.sameBytes ? "yes" : "NO");
+}
+
+bool parse(int argc, char** argv, Options* o) {
+  bool runsGiven = false;
+  for (int i = 1; i < argc; ++i) {
+    if (strncmp(argv[i], "--runs=", 7) == 0) {
+      o->runs = std::max(1, atoi(argv[i] + 7));
+      runsGiven = true;
+    } else if (strncmp(argv[i], "--design=", 9) == 0) {
+      o->only.emplace_back(argv[i] + 9);
+    } else if (strcmp(argv[i], "--quick") == 0) {
+      o->quick = true;
+    } else {
+      return false;
+    }
+  }
+  if (o->quick && !runsGiven) o->runs = 1;
+  for (const std::string& name : o->only) {
+    if (std::none_of(std::begin(kDesigns), std::end(kDesigns), [&](const DesignSpec& d) { return name == d.name; })) {
+      fprintf(stderr, "no design named %s\n", name.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+}  // namespace designbench
+
+int main(int argc, char** argv) {
+  using namespace designbench;
+  Options o;
+  if (!parse(argc, argv, &o)) {
+    fprintf(stderr, "usage: %s [--runs=N] [--design=NAME]... [--quick]\ndesigns:", argv[0]);
+    for (const DesignSpec& d : kDesigns) fprintf(stderr, " %s", d.name);
+    fprintf(stderr, "\n");
+    return 2;
+  }
+  char scratch[] = "/tmp/prof-designs-bench-XXXXXX";
+  if (mkdtemp(scratch) == nullptr) return 1;
+  std::vector<const DesignSpec*> chosen;
+  for (const DesignSpec& d : kDesigns)
+    if (o.only.empty() || std::find(o.only.begin(), o.only.end(), d.name) != o.only.end()) chosen.push_back(&d);
+
+  printf("Wall and CPU time, median of %d alternating runs (ms)\n\n", o.runs);
+  printf("| design | threads | plain wall | traced wall | wall slowdown | plain CPU | traced CPU | CPU slowdown |\n");
+  printf("|---|---|---|---|---|---|---|---|\n");
+  bool ok = true;
+  std::vector<Timing> timings(chosen.size());
+  std::vector<TraceFigures> figures(chosen.size());
+  std::vector<bool> measured(chosen.size(), false);
+  for (size_t i = 0; i < chosen.size(); ++i) {
+    measured[i] = measure(*chosen[i], o, scratch, &timings[i]) && traceFigures(*chosen[i], &figures[i]);
+    if (!measured[i]) {
+      ok = false;
+      continue;
+    }
+    printRow(*chosen[i], timings[i], figures[i]);
+  }
+  printf("\nTraces of the last traced run; compression replayed as the runtime does it, CPU ms (share of the "
+         "traced run's CPU time)\n\n");
+  printf("| design | records (M) | M records/s | added CPU ns/record | plain B/record | compressed B/record | "
+         "ratio, level 4 | deflate level 4 | deflate level 1 | ratio, level 1 | level-4 replay = files |\n");
+  printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
+  for (size_t i = 0; i < chosen.size(); ++i) {
+    if (!measured[i]) continue;
+    printTraceRow(*chosen[i], timings[i], figures[i]);
+    ok = ok && figures[i].sameBytes;
+  }
+  const std::string cleanup = std::string("rm -rf '") + scratch + "'";
+  if (system(cleanup.c_str()) != 0) ok = false;
+  return ok ? 0 : 1;
+}
