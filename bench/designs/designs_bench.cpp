@@ -6,7 +6,8 @@
 // and compressed bytes per record and the compression ratio, and the CPU
 // time of compressing those traces again as the runtime does, with zlib at
 // the runtime's level 4 (checked to give the trace files' very bytes) and
-// at level 1, as a share of the traced run's CPU time.
+// with the faster codecs (each checked to inflate back to the same plain
+// bytes), as a share of the traced run's CPU time.
 //
 //   prof_designs_bench [--runs=N] [--design=NAME]... [--quick]
 //
@@ -45,14 +46,19 @@ struct Timing {
   double plainWall = 0, tracedWall = 0, plainCpu = 0, tracedCpu = 0;
 };
 
+struct CodecFigures {
+  double cpuMs = 1e300;  // best of the replays
+  uint64_t bytes = 0;
+  bool inflatesBack = true;  // zlib inflates the stream to the plain bytes
+};
+
 struct TraceFigures {
   size_t threads = 0;
   uint64_t records = 0;
   bool recordsComplete = true;  // every trace decoded to its end
   uint64_t plainBytes = 0, compressedBytes = 0;
-  double level4Ms = 0, level1Ms = 0;
-  uint64_t level1Bytes = 0;
-  bool sameBytes = true;  // the level-4 replay gave the files' bytes
+  bool sameBytes = true;  // the replay of the runtime's codec gave the files' bytes
+  std::vector<CodecFigures> codecs;  // as replayCodecs()
 };
 
 std::vector<std::string> splitArgs(const char* text) {
@@ -131,21 +137,24 @@ bool traceFigures(const DesignSpec& d, TraceFigures* f) {
     plain.push_back(std::move(inflated.bytes));
   }
   // Best of three: the replay shares the machine like the runs did.
-  f->level4Ms = f->level1Ms = 1e300;
+  const std::vector<Codec> codecs = replayCodecs();
+  f->codecs.assign(codecs.size(), CodecFigures{});
   for (int rep = 0; rep < 3; ++rep) {
-    double ms4 = 0, ms1 = 0;
-    uint64_t bytes1 = 0;
-    for (size_t i = 0; i < plain.size(); ++i) {
-      const Deflated at4 = deflateAsPrinter(plain[i], 4);
-      ms4 += at4.cpuMs;
-      if (at4.bytes != files[i]) f->sameBytes = false;
-      const Deflated at1 = deflateAsPrinter(plain[i], 1);
-      ms1 += at1.cpuMs;
-      bytes1 += at1.bytes.size();
+    for (size_t c = 0; c < codecs.size(); ++c) {
+      double ms = 0;
+      uint64_t bytes = 0;
+      for (size_t i = 0; i < plain.size(); ++i) {
+        const Compressed out = codecs[c].compress(plain[i], codecs[c].level);
+        ms += out.cpuMs;
+        bytes += out.bytes.size();
+        if (rep > 0) continue;
+        if (c == 0 && out.bytes != files[i]) f->sameBytes = false;
+        const tracereader::InflatedTrace back = tracereader::inflateTrace(out.bytes);
+        if (!back.complete || back.bytes != plain[i]) f->codecs[c].inflatesBack = false;
+      }
+      f->codecs[c].cpuMs = std::min(f->codecs[c].cpuMs, ms);
+      f->codecs[c].bytes = bytes;
     }
-    f->level4Ms = std::min(f->level4Ms, ms4);
-    f->level1Ms = std::min(f->level1Ms, ms1);
-    f->level1Bytes = bytes1;
   }
   return true;
 }
@@ -158,13 +167,20 @@ void printRow(const DesignSpec& d, const Timing& t, const TraceFigures& f) {
 
 void printTraceRow(const DesignSpec& d, const Timing& t, const TraceFigures& f) {
   const double records = static_cast<double>(f.records);
-  printf("| %s | %.2f%s | %.1f | %.0f | %.2f | %.3f | %.2f | %.0f (%.0f %%) | %.0f (%.0f %%) | %.2f | %s |\n",
-         d.name, records / 1e6, f.recordsComplete ? "" : "+", records / (t.tracedWall / 1e3) / 1e6,
-         (t.tracedCpu - t.plainCpu) * 1e6 / records,
-         f.plainBytes / records, f.compressedBytes / records,
-         static_cast<double>(f.plainBytes) / f.compressedBytes, f.level4Ms, 100 * f.level4Ms / t.tracedCpu,
-         f.level1Ms, 100 * f.level1Ms / t.tracedCpu, static_cast<double>(f.plainBytes) / f.level1Bytes,
+  printf("| %s | %.2f%s | %.1f | %.0f | %.2f | %.3f | %.2f | %s |\n", d.name, records / 1e6,
+         f.recordsComplete ? "" : "+", records / (t.tracedWall / 1e3) / 1e6, (t.tracedCpu - t.plainCpu) * 1e6 / records,
+         f.plainBytes / records, f.compressedBytes / records, static_cast<double>(f.plainBytes) / f.compressedBytes,
          f.sameBytes ? "yes" : "NO");
+}
+
+void printCodecRow(const DesignSpec& d, const Timing& t, const TraceFigures& f) {
+  printf("| %s |", d.name);
+  for (const CodecFigures& c : f.codecs) {
+    printf(" %.0f (%.0f %%), %.0f MB/s, ratio %.2f%s |", c.cpuMs, 100 * c.cpuMs / t.tracedCpu,
+           f.plainBytes / 1e3 / c.cpuMs, static_cast<double>(f.plainBytes) / c.bytes,
+           c.inflatesBack ? "" : " NOT INFLATABLE");
+  }
+  printf("\n");
 }
 
 bool parse(int argc, char** argv, Options* o) {
@@ -224,15 +240,26 @@ int main(int argc, char** argv) {
     }
     printRow(*chosen[i], timings[i], figures[i]);
   }
-  printf("\nTraces of the last traced run; compression replayed as the runtime does it, CPU ms (share of the "
-         "traced run's CPU time)\n\n");
+  printf("\nTraces of the last traced run\n\n");
   printf("| design | records (M) | M records/s | added CPU ns/record | plain B/record | compressed B/record | "
-         "ratio, level 4 | deflate level 4 | deflate level 1 | ratio, level 1 | level-4 replay = files |\n");
-  printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
+         "compression ratio | replay of zlib 4 = files |\n");
+  printf("|---|---|---|---|---|---|---|---|\n");
   for (size_t i = 0; i < chosen.size(); ++i) {
     if (!measured[i]) continue;
     printTraceRow(*chosen[i], timings[i], figures[i]);
     ok = ok && figures[i].sameBytes;
+  }
+  printf("\nCompression of those traces replayed as the runtime does it: CPU ms (share of the traced run's CPU "
+         "time), plain MB per CPU second, compression ratio\n\n|design|");
+  const std::vector<Codec> codecs = replayCodecs();
+  for (const Codec& c : codecs) printf(" %s |", c.name);
+  printf("\n|---|");
+  for (size_t c = 0; c < codecs.size(); ++c) printf("---|");
+  printf("\n");
+  for (size_t i = 0; i < chosen.size(); ++i) {
+    if (!measured[i]) continue;
+    printCodecRow(*chosen[i], timings[i], figures[i]);
+    for (const CodecFigures& c : figures[i].codecs) ok = ok && c.inflatesBack;
   }
   const std::string cleanup = std::string("rm -rf '") + scratch + "'";
   if (system(cleanup.c_str()) != 0) ok = false;
