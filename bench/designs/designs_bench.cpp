@@ -13,7 +13,6 @@
 //
 // --quick runs each design once on its brief arguments (the test suite's
 // check that every path works); no time is ever judged here.
-#include <unistd.h>
 
 #include <algorithm>
 #include <cinttypes>
