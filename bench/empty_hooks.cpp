@@ -55,6 +55,10 @@ void __PROF_TRBasicBlockEntry(uint32_t) {}
 void __PROF_TRPrintU64(const U64) {}
 void __PROF_TRPrintString(const U8*) {}
 uint32_t __PROF_getCalleeUID(void) { return 0; }
+uint32_t __PROF_FNCurrentFrameId(void) { return 0; }
+// No run directory: the stream model then writes no statistics file.
+const char* __PROF_getRunDirectory(void) { return nullptr; }
+uint32_t __PROF_getThreadNumber(void) { return 4294967295u; }
 void __PROF_FinalizeInstrumentationAll(void) {}
 void* __PROF_trace_suspend(void) { return nullptr; }
 void __PROF_trace_resume(void) {}

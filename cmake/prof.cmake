@@ -59,6 +59,45 @@ macro(_prof_stub_settings target caller)
   endforeach()
 endmacro()
 
+# Links <items> into <target> without target_link_libraries: a target may
+# use only one of its two signatures (plain or with PRIVATE/PUBLIC), and the
+# caller's own calls, before or after ours, may use either. An executable
+# has no dependants that would need the items, so LINK_LIBRARIES is all
+# that the keyword form PRIVATE would have set.
+function(_prof_link target)
+  set_property(TARGET ${target} APPEND PROPERTY LINK_LIBRARIES ${ARGN})
+endfunction()
+
+# Adds the object library <target>_prof_stub: the stub's common part with
+# <target>'s profile directory and trace modes (0 or 1), and links it into
+# <target>. The stub's sources are C++; a directory that enabled only C
+# would leave them out without a word (their language has no compiler
+# there) and the program would run without its runtime ever starting, so
+# there the C compiler compiles them as C++ (the runtime brings the C++
+# runtime library into a C program's link).
+function(_prof_stub_library target profile_dir trace_mem trace_allocs)
+  set(stub ${target}_prof_stub)
+  add_library(${stub} OBJECT)
+  target_compile_definitions(${stub} PRIVATE
+    "PROF_PROFILE_DIR=\"${profile_dir}\"" PROF_TRACE_MEM=${trace_mem} PROF_TRACE_ALLOCS=${trace_allocs})
+  set_target_properties(${stub} PROPERTIES POSITION_INDEPENDENT_CODE OFF)
+  if(CMAKE_CXX_COMPILER_LOADED)
+    target_link_libraries(${stub} PRIVATE prof::stub)
+  elseif(CMAKE_C_COMPILER_LOADED)
+    target_sources(${stub} PRIVATE ${PROF_STUB_SOURCES})
+    target_include_directories(${stub} PRIVATE ${PROF_STUB_INCLUDE_DIR})
+    target_link_libraries(${stub} PRIVATE prof::prof)
+    set_source_files_properties(${PROF_STUB_SOURCES} TARGET_DIRECTORY ${stub} PROPERTIES
+      LANGUAGE C COMPILE_OPTIONS "-xc++;-std=gnu++17")
+    # No C language level: it would contradict the one given above.
+    set_property(TARGET ${stub} PROPERTY C_STANDARD)
+  else()
+    message(FATAL_ERROR "${target}: a profiled executable needs a C or C++ compiler; enable C or CXX in "
+                        "project() or with enable_language()")
+  endif()
+  _prof_link(${target} ${stub})
+endfunction()
+
 function(prof_link_runtime target)
   cmake_parse_arguments(ARG "" "PROFILE_DIR;TRACE_MEM;TRACE_ALLOCS" "" ${ARGN})
   if(ARG_UNPARSED_ARGUMENTS)
@@ -70,8 +109,6 @@ function(prof_link_runtime target)
   endif()
   _prof_stub_settings(${target} prof_link_runtime)
 
-  target_compile_definitions(${target} PRIVATE
-    "PROF_PROFILE_DIR=\"${ARG_PROFILE_DIR}\"" PROF_TRACE_MEM=${TRACE_MEM} PROF_TRACE_ALLOCS=${TRACE_ALLOCS})
   # The note's descriptor holds an absolute address in a read-only section,
   # so the executable is linked at a fixed address (no load-time relocation);
   # the hooks are exported in its dynamic symbol table.
@@ -79,7 +116,14 @@ function(prof_link_runtime target)
   target_link_options(${target} PRIVATE -no-pie)
   # prof::stub brings the stub's sources; prof::prof the libraries and
   # everything they link (zlib, threads), found by whoever defined them.
-  target_link_libraries(${target} PRIVATE prof::stub prof::prof)
+  if(CMAKE_CXX_COMPILER_LOADED)
+    target_compile_definitions(${target} PRIVATE
+      "PROF_PROFILE_DIR=\"${ARG_PROFILE_DIR}\"" PROF_TRACE_MEM=${TRACE_MEM} PROF_TRACE_ALLOCS=${TRACE_ALLOCS})
+    _prof_link(${target} prof::stub)
+  else()
+    _prof_stub_library(${target} "${ARG_PROFILE_DIR}" ${TRACE_MEM} ${TRACE_ALLOCS})
+  endif()
+  _prof_link(${target} prof::prof)
 endfunction()
 
 function(prof_add_instrumented_executable name)

@@ -18,6 +18,8 @@ constexpr uint32_t kFunctionDefined = 1;
 constexpr uint32_t kFunctionLibrary = 2;
 constexpr uint32_t kVariableGlobal = 1;
 constexpr uint32_t kVariableThreadLocal = 2;
+// Defined by the start-up stub of every profiled executable.
+constexpr const char* kStartUpEntry = "__PROF_sharedLibraryInit";
 
 // Symbols of the C++ runtime's own objects (vtables, type information,
 // guard variables, thread-local helpers) and of the profiler: not user
@@ -168,6 +170,17 @@ void UnitRecords::emit() {
     gv->setSection(kVariableSection);
     gv->setAlignment(Align(8));
     keep.push_back(gv);
+  }
+  // The records are read by the binary's start-up stub, which also starts
+  // the runtime. A reference to its start-up entry makes a link without
+  // the stub fail with that name, rather than give a program whose hooks
+  // all do nothing because the runtime never started.
+  if (!keep.empty()) {
+    auto* entryType = FunctionType::get(Type::getVoidTy(C), {i32, PointerType::getUnqual(i8p)}, false);
+    auto* entry = cast<Constant>(M.getOrInsertFunction(kStartUpEntry, entryType).getCallee());
+    auto* ref = new GlobalVariable(M, i8p, true, GlobalValue::InternalLinkage, ConstantExpr::getPointerCast(entry, i8p),
+                                   "__prof_start_up_entry");
+    keep.push_back(ref);
   }
   if (!keep.empty()) appendToUsed(M, keep);
 }

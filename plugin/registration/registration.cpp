@@ -54,10 +54,24 @@ struct Registry {
   std::vector<Variable> threadLocals;
 };
 
+// Tracing is suspended on the calling thread while it lives. The
+// containers below are built from inline library code, and a unit compiled
+// by the plugin may have brought an instrumented copy of the same inline
+// function (std::min<unsigned long>, say) that the linker then keeps for
+// the whole program: called here, during start-up, it would start tracing
+// the thread before the binary is registered.
+struct SuspendTracing {
+  SuspendTracing() { __PROF_trace_suspend(); }
+  ~SuspendTracing() { __PROF_trace_resume(); }
+  SuspendTracing(const SuspendTracing&) = delete;
+  SuspendTracing& operator=(const SuspendTracing&) = delete;
+};
+
 // Built once, by the first routine the runtime calls (the function
 // registration), before any instrumented code runs.
 const Registry& registry() {
   static const Registry R = [] {
+    const SuspendTracing suspended;
     Registry r;
     const ProfFunctionRecord* begin = __start_prof_function_records;
     const ProfFunctionRecord* end = __stop_prof_function_records;

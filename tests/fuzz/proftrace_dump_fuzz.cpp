@@ -2,7 +2,8 @@
 // rest becomes a trace file in a scratch run directory (deflated as the
 // runtime writes it, or written as it is, so that damaged streams are
 // reached too); then dump (values, JSON, labels under both conventions),
-// check, info and stats run on it with their output discarded.
+// check, info and stats run on it. Every JSON document must be strict JSON
+// (no repeated key in an object); other output is discarded.
 #include <unistd.h>
 #include <zlib.h>
 
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "proftrace.h"
+#include "strict_json.h"
 
 namespace {
 
@@ -32,6 +34,24 @@ void writeText(const char* name, const std::string& text) { writeFile(gDir + "/"
 int runCommand(std::vector<const char*> args) {
   args.insert(args.begin(), "proftrace");
   return proftrace::run(static_cast<int>(args.size()), args.data(), proftrace::Io{gNull, gNull});
+}
+
+// Runs a command whose standard output is one JSON document and checks it.
+int runJson(std::vector<const char*> args) {
+  args.insert(args.begin(), "proftrace");
+  char* text = nullptr;
+  size_t size = 0;
+  std::FILE* out = open_memstream(&text, &size);
+  if (out == nullptr) std::abort();
+  const int status = proftrace::run(static_cast<int>(args.size()), args.data(), proftrace::Io{out, gNull});
+  std::fclose(out);
+  const std::string problem = strictjson::check(std::string_view(text, size));
+  if (!problem.empty()) {
+    std::fprintf(stderr, "not strict JSON: %s\n", problem.c_str());
+    std::abort();
+  }
+  std::free(text);
+  return status;
 }
 
 }  // namespace
@@ -73,9 +93,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (status != proftrace::kExitOk && status != proftrace::kExitFinding) std::abort();
   };
   expectStatus(runCommand({"dump", trace}));
-  expectStatus(runCommand({"dump", "--json", trace}));
+  expectStatus(runJson({"dump", "--json", trace}));
   expectStatus(runCommand({"dump", "--labels", trace}));
-  expectStatus(runCommand({"dump", "--json", "--convention=hand", trace}));
+  expectStatus(runJson({"dump", "--labels", "--json", trace}));
+  expectStatus(runJson({"dump", "--json", "--convention=hand", trace}));
   if (mode & 4) {
     expectStatus(runCommand({"check", dir, trace}));
     expectStatus(runCommand({"info", dir}));

@@ -41,6 +41,7 @@ tracereader::RunDirectory namedRun() {
   }
   run.names.variables.push_back({false, "app_0", 5, "gTable", 64, "", 0});
   run.names.locals.push_back({"app_0", 200, 1, "buf", 16});
+  run.names.locals.push_back({"app_0", 204, 9, "item", 4});
   return run;
 }
 
@@ -74,8 +75,8 @@ TEST(RecordDecoder, LabelsEveryKindUnderTheDecodableConvention) {
                                         6, 1, 32, 4096, 2,  //
                                         6, 1, 4,            // outside: a heap access
                                         0, 202, 200,        // memcpy: accesses carry sizes
-                                        6, 1, 0, 16, 3, 1, 0, 16, 2,
-                                        0, 205, 200, 3, 2, 0, 8, 12, 1, 2,  // pthread_create
+                                        6, 1, 0, 16, 5, 1, 1, 0, 16, 2,
+                                        0, 205, 200, 5, 1, 1, 0, 8, 12, 1, 2,  // pthread_create
                                         0, 203, 200, 1, 3}) +
                       Bytes{'a', 'b', 'c'} +
                       values({2, 0, 203, 200, 4294967295u, 2,  // a null name
@@ -93,8 +94,8 @@ TEST(RecordDecoder, LabelsEveryKindUnderTheDecodableConvention) {
   using K = RecordKind;
   const std::vector<RecordKind> expected = {
       K::kHeader,       K::kEntry,        K::kLocalAccess, K::kEntry,     K::kHeapAlloc,     K::kExit,
-      K::kHeapAccess,   K::kEntry,        K::kHeapAccess,  K::kLocalAccess, K::kExit,        K::kEntry,
-      K::kLocalAccess,  K::kThreadCreate, K::kExit,        K::kEntry,     K::kThreadName,    K::kExit,
+      K::kHeapAccess,   K::kEntry,        K::kHeapAccess,  K::kOuterAccess, K::kExit,        K::kEntry,
+      K::kOuterAccess,  K::kThreadCreate, K::kExit,        K::kEntry,     K::kThreadName,    K::kExit,
       K::kEntry,        K::kThreadNameNull, K::kExit,      K::kEntry,     K::kOuterAccess,   K::kRemoteAccess,
       K::kVla,          K::kEntry,        K::kUnwind,      K::kUnwindStop, K::kExitWithValue, K::kHeapRealloc,
       K::kHeapFree,     K::kThreadJoin,   K::kGlobalAccess, K::kExit};
@@ -138,6 +139,11 @@ TEST(RecordDecoder, StopsWithOffsetAndReasonOnValuesItCannotPlace) {
       {main + values({2, 2}), 10, "exit with no frame open"},
       {main + values({5, 1, 3, 0}), 9, "frame 3"},
       {main + values({16}), 9, "cannot start a record"},
+      // Accesses to variables no name line gives: what block records of
+      // blocks 1 to 3 look like.
+      {main + values({3, 7, 0}), 9, "no local name line gives to main"},
+      {main + values({4, 9, 0}), 9, "no global or threadlocal"},
+      {main + values({4, 0, 2}), 9, "unknown address with offset 2"},
       {main + Bytes{0x03, 0x01, 0x80}, 11, "ends inside a value"},
       {main + values({0, 203, 200, 2}), 15, "before the name length"},  // 2 is the named thread
       {values({24, 4, 26, 1, 1}), 0, "unknown format version"},

@@ -1,10 +1,12 @@
 // proftrace check: a yes/no answer for scripts and CI.
 #include <sys/stat.h>
 
+#include <memory>
 #include <string>
 
 #include "output.h"
 #include "proftrace.h"
+#include "trace_end.h"
 #include "trace_scan.h"
 #include "tracereader/run_directory.h"
 
@@ -17,19 +19,45 @@ constexpr const char* kHelp =
     "Checks every trace of each run directory and every trace file named: the zlib\n"
     "stream must be complete (end of stream reached, Adler-32 verified, nothing after\n"
     "it), begin with a valid header (24 5 26 and two trace modes of 0 or 1) and end at\n"
-    "a value boundary. Prints one line per trace: 'ok' or what is wrong and how far it\n"
-    "decodes. A directory that is not a run directory or holds no trace is a finding.\n"
+    "a value boundary. Where the run directory has function name lines (a program built\n"
+    "with the compiler plugin), each trace is also labelled to see how its frames end:\n"
+    "open frames are normal under a call of exit, _Exit, _exit, abort or quick_exit, and\n"
+    "in a thread still running when another thread of the run ended the process (by\n"
+    "such a call, or by returning from main); frames left open otherwise are a finding.\n"
+    "Prints one line per trace: 'ok' or what is wrong and how far it decodes. A\n"
+    "directory that is not a run directory or holds no trace is a finding.\n"
     "Exit status: 0 when every trace is sound, 1 otherwise, 2 on a usage error.\n";
 
-bool checkOne(const std::string& path, const Io& io) {
+// The run a trace belongs to, with what labelling it needs.
+struct RunContext {
+  static constexpr tracereader::Convention kConvention = tracereader::Convention::kDecodable;
+  explicit RunContext(const std::string& dir)
+      : run(tracereader::readRunDirectory(dir)), names(run), ends(run, names, kConvention) {}
+  tracereader::RunDirectory run;
+  tracereader::NameIndex names;
+  RunEnds ends;
+  [[nodiscard]] bool labelled() const { return names.hasFunctionNames(); }
+};
+
+// The verdict on one trace. This is where a trace's end is classified: the
+// stream first (complete, truncated, damaged), then its frames.
+bool checkOne(const std::string& path, uint32_t thread, RunContext* context, const Io& io) {
   const TraceScan scan = scanTrace(path, io.err);
-  if (scan.sound()) {
-    std::fprintf(io.out, "%s: ok (%llu values, %llu bytes)\n", printable(path).c_str(),
-                 static_cast<unsigned long long>(scan.values), static_cast<unsigned long long>(scan.plainBytes));
+  EndFacts end;
+  if (scan.sound() && context != nullptr && context->labelled()) {
+    end = labelEnd(path, context->names, RunContext::kConvention);
+    context->ends.classify(thread, &end);
+  }
+  if (scan.sound() && !end.finding()) {
+    const std::string frames = end.describe();
+    std::fprintf(io.out, "%s: ok (%llu values, %llu bytes%s%s)\n", printable(path).c_str(),
+                 static_cast<unsigned long long>(scan.values), static_cast<unsigned long long>(scan.plainBytes),
+                 frames.empty() ? "" : "; ", frames.c_str());
     return true;
   }
+  const std::string findings = scan.sound() ? end.describe() : scan.findings();
   std::fprintf(io.out, "%s: BAD: %s; decodes to offset %llu (%llu values)\n", printable(path).c_str(),
-               scan.findings().c_str(), static_cast<unsigned long long>(scan.plainBytes),
+               findings.c_str(), static_cast<unsigned long long>(scan.plainBytes),
                static_cast<unsigned long long>(scan.values));
   return false;
 }
@@ -51,16 +79,21 @@ int checkCommand(int argc, const char* const* argv, const Io& io) {
   for (const std::string& path : args.positional) {
     struct stat st {};
     if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      const tracereader::RunDirectory run = tracereader::readRunDirectory(path);
-      if (!run.isRunDirectory || run.traces.empty()) {
+      RunContext context(path);
+      if (!context.run.isRunDirectory || context.run.traces.empty()) {
         std::fprintf(io.out, "%s: BAD: %s\n", printable(path).c_str(),
-                     run.isRunDirectory ? "a run directory without thread traces" : "not a run directory");
+                     context.run.isRunDirectory ? kNoTraces : "not a run directory");
         allSound = false;
         continue;
       }
-      for (const auto& t : run.traces) allSound = checkOne(t.path, io) && allSound;
+      for (const auto& t : context.run.traces) allSound = checkOne(t.path, t.thread, &context, io) && allSound;
     } else {
-      allSound = checkOne(path, io) && allSound;
+      // A trace named alone is judged with the run directory it lies in.
+      const size_t slash = path.find_last_of('/');
+      const auto thread = tracereader::traceFileThread(slash == std::string::npos ? path : path.substr(slash + 1));
+      std::unique_ptr<RunContext> context;
+      if (thread) context = std::make_unique<RunContext>(directoryOf(path));
+      allSound = checkOne(path, thread.value_or(0), context.get(), io) && allSound;
     }
   }
   return allSound ? kExitOk : kExitFinding;

@@ -6,6 +6,7 @@
 
 #include "output.h"
 #include "proftrace.h"
+#include "trace_end.h"
 #include "trace_scan.h"
 #include "tracereader/records.h"
 #include "tracereader/run_directory.h"
@@ -43,15 +44,23 @@ constexpr const char* kHelp =
     "become impossible: records before such a stop may be mislabelled. The shipped\n"
     "hand-instrumented designs write bare offsets, basic blocks or block accesses, so\n"
     "their traces cannot be labelled without the program.\n"
+    "A complete trace may end with frames open: under a call of exit, _Exit, _exit,\n"
+    "abort or quick_exit (the thread ended the process), or in a thread still running\n"
+    "when another thread of the run ended the process (by such a call or by returning\n"
+    "from main). The end line says which; frames left open otherwise are a finding.\n"
+    "--json: the document's fields are described in docs/proftrace.md.\n"
     "Exit status: 0 when the trace is complete (and, with --labels, every value was\n"
-    "placed and every frame closed), 1 otherwise, 2 on a usage error.\n";
+    "placed and no frame was left open otherwise), 1 otherwise, 2 on a usage error.\n";
 
 struct Field {
   enum Type { kNumber, kText, kFlag };
-  Field(const char* k, uint64_t n) : key(k), type(kNumber), number(n) {}
-  Field(const char* k, bool b) : key(k), type(kFlag), number(b ? 1 : 0) {}
-  Field(const char* k, std::string t) : key(k), type(kText), text(std::move(t)) {}
+  Field(const char* k, uint64_t n) : key(k), jsonKey(k), type(kNumber), number(n) {}
+  Field(const char* k, bool b) : key(k), jsonKey(k), type(kFlag), number(b ? 1 : 0) {}
+  Field(const char* k, std::string t) : key(k), jsonKey(k), type(kText), text(std::move(t)) {}
+  // A field whose text name would repeat a key of the JSON record object.
+  Field(const char* k, const char* json, uint64_t n) : key(k), jsonKey(json), type(kNumber), number(n) {}
   const char* key;
+  const char* jsonKey;  // every key of a JSON record is distinct from "offset", "depth" and "kind"
   Type type;
   uint64_t number = 0;
   std::string text;
@@ -112,7 +121,9 @@ std::vector<Field> fieldsOf(const Record& r) {
       if (r.kind == RecordKind::kLocalAccess || r.kind == RecordKind::kOuterAccess || r.kind == RecordKind::kRemoteAccess)
         name("in", r.function);
       if (r.kind == RecordKind::kRemoteAccess) f.emplace_back("thread", r.thread);
-      f.emplace_back("offset", r.value);
+      // The text line shows the record's own offset in a column; JSON has
+      // it under "offset", so the offset inside the variable is named apart.
+      f.emplace_back("offset", "accessOffset", r.value);
       if (r.hasBlockSize) f.emplace_back("blocksize", r.blockSize);
       break;
   }
@@ -134,19 +145,13 @@ void printFieldsText(std::FILE* out, const std::vector<Field>& fields) {
 void printFieldsJson(std::FILE* out, const std::vector<Field>& fields) {
   for (const Field& f : fields) {
     if (f.type == Field::kNumber) {
-      std::fprintf(out, ",\"%s\":%llu", f.key, static_cast<unsigned long long>(f.number));
+      std::fprintf(out, ",\"%s\":%llu", f.jsonKey, static_cast<unsigned long long>(f.number));
     } else if (f.type == Field::kFlag) {
-      std::fprintf(out, ",\"%s\":%s", f.key, f.number != 0 ? "true" : "false");
+      std::fprintf(out, ",\"%s\":%s", f.jsonKey, f.number != 0 ? "true" : "false");
     } else {
-      std::fprintf(out, ",\"%s\":%s", f.key, jsonString(f.text).c_str());
+      std::fprintf(out, ",\"%s\":%s", f.jsonKey, jsonString(f.text).c_str());
     }
   }
-}
-
-std::string directoryOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 struct EndState {
@@ -155,6 +160,7 @@ struct EndState {
   uint64_t offset;
   uint64_t count;
   std::string stop;  // why decoding stopped early, "" when it did not
+  const EndFacts* frames = nullptr;  // labels: how the frames end
 };
 
 void printEnd(const Io& io, bool json, const EndState& e, const char* counted) {
@@ -164,14 +170,25 @@ void printEnd(const Io& io, bool json, const EndState& e, const char* counted) {
                  static_cast<unsigned long long>(e.offset), counted, static_cast<unsigned long long>(e.count));
     if (!complete) std::fprintf(io.out, ",\"detail\":%s", jsonString(e.detail).c_str());
     if (!e.stop.empty()) std::fprintf(io.out, ",\"stopped\":%s", jsonString(e.stop).c_str());
+    if (e.frames != nullptr) {
+      const EndFacts& f = *e.frames;
+      std::fprintf(io.out, ",\"frames\":\"%s\",\"openFrames\":%llu", traceEndName(f.end),
+                   static_cast<unsigned long long>(f.openFrames));
+      if (f.openFrames != 0) std::fprintf(io.out, ",\"innermost\":%s", jsonString(f.innermost).c_str());
+      if (f.endedBy) std::fprintf(io.out, ",\"endedBy\":%u", *f.endedBy);
+    }
     std::fprintf(io.out, "}}\n");
   } else {
     const std::string stream = e.state == tracereader::StreamState::kReading
                                    ? std::string("stream not read to its end")
                                    : std::string(tracereader::stateName(e.state)) + " stream" +
                                          (complete || e.detail.empty() ? "" : " (" + e.detail + ")");
-    std::fprintf(io.out, "# end: %s, %llu %s, offset %llu%s%s\n", stream.c_str(), static_cast<unsigned long long>(e.count),
-                 counted, static_cast<unsigned long long>(e.offset), e.stop.empty() ? "" : "; stopped ", e.stop.c_str());
+    const bool normalOpen = e.frames != nullptr && (e.frames->end == TraceEnd::kEndedProcess ||
+                                                    e.frames->end == TraceEnd::kRunningAtExit);
+    std::fprintf(io.out, "# end: %s, %llu %s, offset %llu%s%s%s%s\n", stream.c_str(),
+                 static_cast<unsigned long long>(e.count), counted, static_cast<unsigned long long>(e.offset),
+                 e.stop.empty() ? "" : "; stopped ", e.stop.c_str(), normalOpen ? "; " : "",
+                 normalOpen ? e.frames->describe().c_str() : "");
   }
 }
 
@@ -271,7 +288,9 @@ int dumpRecords(const std::string& path, bool json, tracereader::Convention conv
   }
   Record r;
   uint64_t count = 0;
+  EndTracker tracker;
   while (decoder.next(&r)) {
+    tracker.see(r);
     const auto fields = fieldsOf(r);
     if (json) {
       std::fprintf(io.out, "%s{\"offset\":%llu,\"depth\":%u,\"kind\":\"%s\"", count == 0 ? "" : ",",
@@ -289,13 +308,17 @@ int dumpRecords(const std::string& path, bool json, tracereader::Convention conv
   }
   progress.finish();
   const auto& status = decoder.status();
+  EndFacts frames = tracker.finish(decoder, stream);
+  RunEnds ends(run, names, convention);
+  const auto thread = tracereader::traceFileThread(path.substr(path.find_last_of('/') + 1));
+  if (thread) ends.classify(*thread, &frames);
   std::string stop;
   if (status.state == tracereader::DecodeStatus::kStopped) {
     stop = "at offset " + std::to_string(status.offset) + ": " + status.reason;
-  } else if (decoder.depth() != 0 && stream.state() == tracereader::StreamState::kComplete) {
-    stop = std::to_string(decoder.depth()) + " frames still open at the end";
+  } else if (frames.finding()) {
+    stop = frames.describe();
   }
-  printEnd(io, json, {stream.state(), stream.detail(), stream.offset(), count, stop}, "records");
+  printEnd(io, json, {stream.state(), stream.detail(), stream.offset(), count, stop, &frames}, "records");
   const bool complete = stream.state() == tracereader::StreamState::kComplete && stream.trailingBytes() == 0;
   if (!stop.empty()) std::fprintf(io.err, "proftrace: %s: labels stop %s\n", path.c_str(), stop.c_str());
   if (!complete && stream.state() != tracereader::StreamState::kReading)

@@ -18,6 +18,8 @@ constexpr const char* kHelp =
     "(with names where globalVariableMapping has name lines), the variables named there,\n"
     "and per thread: trace file, compressed and raw size, whether the stream is complete\n"
     "(ends with its checksum), the trace modes of its header and its number of values.\n"
+    "A run without function name lines (hand instrumentation) gets a line saying why its\n"
+    "records cannot be labelled.\n"
     "Exit status: 0 when the manifest and every trace are sound, 1 when something is\n"
     "missing, malformed, truncated or damaged (named on standard error), 2 on a usage error.\n";
 
@@ -91,6 +93,7 @@ int infoCommand(int argc, const char* const* argv, const Io& io) {
     std::fprintf(out, "  %-11s %-10s id %-6u %s, %llu bytes, of function %u\n", "local", printable(l.binary).c_str(), l.id,
                  printable(l.name).c_str(), static_cast<unsigned long long>(l.size), l.functionStaticId);
 
+  if (!names.hasFunctionNames()) std::fprintf(out, "Labels:             none: %s\n", kNoNameLines);
   std::fprintf(out, "Threads (%zu):\n", run.traces.size());
   for (const auto& t : run.traces) {
     const TraceScan scan = scanTrace(t.path, io.err);
@@ -111,7 +114,7 @@ int infoCommand(int argc, const char* const* argv, const Io& io) {
   }
   if (run.traces.empty()) {
     findings = true;
-    std::fprintf(io.err, "proftrace: %s: no thread traces\n", dir.c_str());
+    std::fprintf(io.err, "proftrace: %s: %s\n", dir.c_str(), kNoTraces);
   }
   for (const std::string& p : run.problems) std::fprintf(io.err, "proftrace: %s/%s\n", dir.c_str(), p.c_str());
   return findings ? kExitFinding : kExitOk;

@@ -88,6 +88,12 @@ std::string printable(std::string_view s) {
   return out;
 }
 
+std::string directoryOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 Progress::Progress(std::FILE* err, const std::string& path, const tracereader::TraceStream& stream)
     : err_(err), path_(path), stream_(stream), enabled_(stream.compressedSize() > kProgressThreshold) {}
 

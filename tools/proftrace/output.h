@@ -17,6 +17,22 @@ std::string jsonString(std::string_view bytes);
 // Bytes for a terminal: control characters and non-UTF-8 bytes as \xNN.
 std::string printable(std::string_view bytes);
 
+// The folder of a path ("." for a bare file name).
+std::string directoryOf(const std::string& path);
+
+// What a run directory without trace files means: the runtime started (it
+// made the directory), but a trace is made when a thread first runs
+// instrumented code, and none did.
+inline constexpr const char* kNoTraces =
+    "no thread traces: no thread of this process ran instrumented code (the runtime started and made the run "
+    "directory, nothing more)";
+
+// Why a run without function name lines cannot be labelled.
+inline constexpr const char* kNoNameLines =
+    "the run directory has no function name lines, as a hand-instrumented program leaves it, so its records cannot "
+    "be told from bare values without the program (--convention=hand labels traces that keep to narrower "
+    "assumptions)";
+
 // Progress lines on stderr while a trace of more than 100 MB is read.
 class Progress {
  public:

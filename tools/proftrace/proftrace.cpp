@@ -19,6 +19,9 @@ constexpr const char* kUsage =
     "                             the header and every value (or labelled records)\n"
     "  stats RUN_DIR [--convention=hand]\n"
     "                             per thread: calls per function, heap and thread events\n"
+    "  report RUN_DIR [--json]    per function, variable, heap allocation site and stream:\n"
+    "                             what the run did, for hardware decisions\n"
+    "  export RUN_DIR --csv DIR   the report's tables and every labelled record as CSV files\n"
     "\n"
     "'proftrace COMMAND --help' describes a command.\n"
     "Exit status: 0 success, 1 a finding (damaged, truncated or unlabellable trace,\n"
@@ -43,6 +46,8 @@ int run(int argc, const char* const* argv, const Io& io) {
   if (command == "check") return checkCommand(rest, restv, io);
   if (command == "dump") return dumpCommand(rest, restv, io);
   if (command == "stats") return statsCommand(rest, restv, io);
+  if (command == "report") return reportCommand(rest, restv, io);
+  if (command == "export") return exportCommand(rest, restv, io);
   std::fprintf(io.err, "proftrace: unknown command '%s'\n\n%s", command.c_str(), kUsage);
   return kExitUsage;
 }

@@ -25,5 +25,7 @@ int infoCommand(int argc, const char* const* argv, const Io& io);
 int checkCommand(int argc, const char* const* argv, const Io& io);
 int dumpCommand(int argc, const char* const* argv, const Io& io);
 int statsCommand(int argc, const char* const* argv, const Io& io);
+int reportCommand(int argc, const char* const* argv, const Io& io);
+int exportCommand(int argc, const char* const* argv, const Io& io);
 
 }  // namespace proftrace

@@ -5,6 +5,7 @@
 
 #include "output.h"
 #include "proftrace.h"
+#include "trace_end.h"
 #include "tracereader/records.h"
 #include "tracereader/run_directory.h"
 
@@ -21,9 +22,15 @@ constexpr const char* kHelp =
     "bytes, accesses by kind, and thread creations, joins and namings. The counts come\n"
     "from labelled records (see 'proftrace dump --help' for when labels can be trusted);\n"
     "a trace the labelling cannot decode gets a note with the offset and the reason, and\n"
-    "its counts cover only the records before that offset.\n"
-    "Exit status: 0 when every trace was complete and decoded, 1 otherwise, 2 on a\n"
-    "usage error.\n";
+    "its counts cover only the records before that offset. Traces of programs built with\n"
+    "basic-block records (BASIC_BLOCKS) are not labelled: their block values read like\n"
+    "access codes, and the labels stop at the first that names no known variable.\n"
+    "Frames a thread left open are reported as 'dump --labels' does: normal under exit\n"
+    "and its kin or while another thread ended the process, a finding otherwise.\n"
+    "Functions registered at one address (the C library's memcpy and memmove, for one)\n"
+    "share one id: their calls are counted together under all their names.\n"
+    "Exit status: 0 when every trace was complete and decoded with no frame left open\n"
+    "otherwise, 1 otherwise, 2 on a usage error.\n";
 
 struct Calls {
   uint64_t entries = 0;
@@ -99,8 +106,14 @@ int statsCommand(int argc, const char* const* argv, const Io& io) {
     return kExitFinding;
   }
   const tracereader::NameIndex names(run);
+  if (convention == tracereader::Convention::kDecodable && !names.hasFunctionNames()) {
+    std::fprintf(io.out, "no labels: %s\n", kNoNameLines);
+    std::fprintf(io.err, "proftrace: %s: cannot label: %s\n", dir.c_str(), kNoNameLines);
+    return kExitFinding;
+  }
   bool allDecoded = !run.traces.empty();
-  if (run.traces.empty()) std::fprintf(io.err, "proftrace: %s: no thread traces\n", dir.c_str());
+  if (run.traces.empty()) std::fprintf(io.err, "proftrace: %s: %s\n", dir.c_str(), kNoTraces);
+  RunEnds ends(run, names, convention);
   for (const auto& t : run.traces) {
     tracereader::TraceStream stream;
     std::fprintf(io.out, "thread %u (%s):\n", t.thread, printable(t.path).c_str());
@@ -116,12 +129,16 @@ int statsCommand(int argc, const char* const* argv, const Io& io) {
     tracereader::RecordDecoder decoder(stream, options);
     Progress progress(io.err, t.path, stream);
     ThreadStats s;
+    EndTracker tracker;
     tracereader::Record r;
     while (decoder.next(&r)) {
       count(s, r);
+      tracker.see(r);
       progress.tick();
     }
     progress.finish();
+    EndFacts frames = tracker.finish(decoder, stream);
+    ends.classify(t.thread, &frames);
     const auto& status = decoder.status();
     if (status.state == tracereader::DecodeStatus::kStopped) {
       allDecoded = false;
@@ -130,18 +147,36 @@ int statsCommand(int argc, const char* const* argv, const Io& io) {
       std::fprintf(io.err, "proftrace: %s: labels stop at offset %llu: %s\n", t.path.c_str(), ull(status.offset),
                    status.reason.c_str());
     }
-    if (stream.state() != tracereader::StreamState::kComplete) {
+    // A stream the labels stopped in was not read to its end: whether it
+    // is complete is check's question, not a note here.
+    if (stream.state() != tracereader::StreamState::kComplete && stream.state() != tracereader::StreamState::kReading) {
       allDecoded = false;
       std::fprintf(io.out, "  NOTE: the trace is %s (%s); counts stop at offset %llu\n",
                    tracereader::stateName(stream.state()), stream.detail().c_str(), ull(stream.offset()));
     }
+    if (frames.finding()) {
+      allDecoded = false;
+      std::fprintf(io.out, "  NOTE: %s\n", frames.describe().c_str());
+      std::fprintf(io.err, "proftrace: %s: %s\n", t.path.c_str(), frames.describe().c_str());
+    } else if (frames.end == TraceEnd::kEndedProcess || frames.end == TraceEnd::kRunningAtExit) {
+      std::fprintf(io.out, "  end: %s\n", frames.describe().c_str());
+    }
     std::fprintf(io.out, "  %llu records\n", ull(s.records));
-    if (!s.calls.empty()) std::fprintf(io.out, "  %-40s %12s %12s\n", "function", "entries", "exits");
+    // Counts first, in fixed columns, and the name last, so that no name
+    // (a demangled template can take hundreds of characters) moves them.
+    if (!s.calls.empty()) std::fprintf(io.out, "  %12s %12s  %s\n", "entries", "exits", "function");
+    bool shared = false;
     for (const auto& [id, c] : s.calls) {
       std::string name(names.functionName(id));
-      name = (name.empty() ? std::string(id == 0 ? "(unregistered)" : "?") : printable(name)) + " [" + std::to_string(id) + "]";
-      std::fprintf(io.out, "  %-40s %12llu %12llu\n", name.c_str(), ull(c.entries), ull(c.exits));
+      name = name.empty() ? std::string(id == 0 ? "(unregistered)" : "?") : printable(name);
+      for (std::string_view other : names.sameAddressNames(id)) {
+        name += " = " + printable(other);
+        shared = true;
+      }
+      std::fprintf(io.out, "  %12llu %12llu  %s [%llu]\n", ull(c.entries), ull(c.exits), name.c_str(), ull(id));
     }
+    if (shared)
+      std::fprintf(io.out, "  (names joined by '=' were registered at one address, so the trace cannot tell their calls apart)\n");
     if (s.unattributedExits != 0) std::fprintf(io.out, "  exits not attributed to a function: %llu\n", ull(s.unattributedExits));
     std::fprintf(io.out, "  heap: %llu allocations (%llu bytes), %llu reallocations (to %llu bytes), %llu frees (%llu bytes)\n",
                  ull(s.allocs), ull(s.allocBytes), ull(s.reallocs), ull(s.reallocBytes), ull(s.frees), ull(s.freeBytes));

@@ -268,15 +268,21 @@ bool RecordDecoder::access(Record* r, uint64_t code) {
     case memadr_local:
       r->kind = RecordKind::kLocalAccess;
       ok = ok && read(&r->value, "offset");
+      if (ok && options_.convention == Convention::kDecodable && frames_.empty())
+        return stop(r->offset, "local-access with no frame open");
       if (ok && !frames_.empty() && options_.names != nullptr) {
         r->function = nameOf(frames_.back().function);
         r->variable = options_.names->localName(frames_.back().function, r->id);
+        ok = named(r, frames_.back().function);
       }
       break;
     case memadr_global:
       r->kind = RecordKind::kGlobalAccess;
       ok = ok && read(&r->value, "offset");
-      if (ok && options_.names != nullptr) r->variable = options_.names->variableName(r->id);
+      if (ok && options_.names != nullptr) {
+        r->variable = options_.names->variableName(r->id);
+        ok = named(r, 0);
+      }
       break;
     case memadr_arg:
       r->kind = RecordKind::kOuterAccess;
@@ -289,6 +295,7 @@ bool RecordDecoder::access(Record* r, uint64_t code) {
         const uint32_t fn = frames_[r->frame - 1].function;
         r->function = nameOf(fn);
         if (options_.names != nullptr) r->variable = options_.names->localName(fn, r->id);
+        if (!named(r, fn)) return false;
       }
       break;
     case memadr_heap:
@@ -301,6 +308,7 @@ bool RecordDecoder::access(Record* r, uint64_t code) {
       if (ok && options_.names != nullptr) {
         r->function = nameOf(r->frame);
         r->variable = options_.names->localName(r->frame, r->id);
+        ok = named(r, r->frame);
       }
       break;
     default: break;
@@ -312,6 +320,31 @@ bool RecordDecoder::access(Record* r, uint64_t code) {
     return read(&r->blockSize, "block size");
   }
   return true;
+}
+
+// Under the decodable convention every variable an access names has a name
+// line: a local of the frame's function, or a global or thread-local (0
+// with offset 0 is an address no registry knows). A value that names
+// anything else is not an access, whatever it looks like; the usual cause
+// is a basic-block record, whose values for blocks 1 to 3 equal the access
+// codes.
+bool RecordDecoder::named(Record* r, uint64_t function) {
+  if (options_.convention != Convention::kDecodable || options_.names == nullptr) return true;
+  const NameIndex& names = *options_.names;
+  std::string what;
+  if (r->kind == RecordKind::kGlobalAccess) {
+    if (r->id == 0 ? r->value == 0 : names.isVariable(r->id)) return true;
+    what = r->id == 0 ? numbered("an unknown address with offset ", r->value)
+                      : numbered("variable ", r->id) + ", which no global or threadlocal name line gives";
+  } else {
+    if (names.isLocalOf(function, r->id)) return true;
+    const std::string_view fn = nameOf(function);
+    what = numbered("variable ", r->id) + ", which no local name line gives to " +
+           (fn.empty() ? numbered("function ", function) : std::string(fn));
+  }
+  return stop(r->offset, std::string(recordKindName(r->kind)) + " of " + what +
+                             ": not an access the convention allows (a basic-block record, as BASIC_BLOCKS writes, "
+                             "reads like one)");
 }
 
 bool RecordDecoder::threadName(Record* r, uint64_t first) {

@@ -111,7 +111,9 @@ BracketRole bracketRole(std::string_view functionName);
 struct DecoderOptions {
   Convention convention = Convention::kDecodable;
   // Names and ids of the run; needed for kDecodable, optional otherwise.
-  // When given, entries of functions it does not list stop the decoder.
+  // When given, entries of functions it does not list stop the decoder,
+  // and under kDecodable so do accesses to variables no name line gives
+  // (the writer names every variable it reports).
   const NameIndex* names = nullptr;
   size_t maxDepth = size_t{1} << 22;  // deeper stacks stop (damaged data)
 };
@@ -133,6 +135,10 @@ class RecordDecoder {
 
   [[nodiscard]] const DecodeStatus& status() const { return status_; }
   [[nodiscard]] size_t depth() const { return frames_.size(); }
+  // The function of the innermost open frame (linked id, 0 when unknown or
+  // no frame is open) and its name ("" when unknown).
+  [[nodiscard]] uint64_t innermostFunction() const { return frames_.empty() ? 0 : frames_.back().function; }
+  [[nodiscard]] std::string_view innermostName() const { return nameOf(innermostFunction()); }
 
  private:
   struct Frame {
@@ -147,6 +153,7 @@ class RecordDecoder {
   bool entry(Record* r);
   bool leave(Record* r, RecordKind kind);
   bool access(Record* r, uint64_t code);
+  bool named(Record* r, uint64_t function);
   bool threadName(Record* r, uint64_t first);
   [[nodiscard]] BracketRole topRole() const { return frames_.empty() ? BracketRole::kNone : frames_.back().role; }
   [[nodiscard]] std::string_view nameOf(uint64_t linkedId) const;

@@ -286,8 +286,16 @@ NameIndex::NameIndex(const RunDirectory& run) {
       auto it = byStatic.find(where);
       if (it != byStatic.end()) functionNames_.emplace(linked, it->second);
     }
+    for (const FunctionMapping& m : run.functionMapping) {
+      auto it = byStatic.find(std::make_pair(m.binary, m.staticId));
+      auto first = functionNames_.find(m.linkedId);
+      if (it == byStatic.end() || first == functionNames_.end() || it->second == first->second) continue;
+      std::vector<std::string>& names = aliases_[m.linkedId];
+      if (std::find(names.begin(), names.end(), it->second) == names.end()) names.push_back(it->second);
+    }
     std::map<uint32_t, bool> clash;
     for (const VariableName& v : run.names.variables) {
+      variableIds_.emplace(v.id, 0);
       auto [it, fresh] = variableNames_.emplace(v.id, v.name);
       if (!fresh && it->second != v.name) clash[v.id] = true;
     }
@@ -326,6 +334,24 @@ std::string_view NameIndex::localName(uint64_t linkedId, uint64_t id) const {
   if (linkedId > UINT32_MAX || id > UINT32_MAX) return {};
   auto it = localNames_.find({static_cast<uint32_t>(linkedId), static_cast<uint32_t>(id)});
   return it == localNames_.end() ? std::string_view{} : std::string_view(it->second);
+}
+
+bool NameIndex::isVariable(uint64_t id) const {
+  return id <= UINT32_MAX && variableIds_.count(static_cast<uint32_t>(id)) != 0;
+}
+
+bool NameIndex::isLocalOf(uint64_t linkedId, uint64_t id) const {
+  return linkedId <= UINT32_MAX && id <= UINT32_MAX &&
+         localNames_.count({static_cast<uint32_t>(linkedId), static_cast<uint32_t>(id)}) != 0;
+}
+
+std::vector<std::string_view> NameIndex::sameAddressNames(uint64_t linkedId) const {
+  std::vector<std::string_view> out;
+  if (linkedId > UINT32_MAX) return out;
+  auto it = aliases_.find(static_cast<uint32_t>(linkedId));
+  if (it != aliases_.end())
+    for (const std::string& n : it->second) out.emplace_back(n);
+  return out;
 }
 
 }  // namespace tracereader

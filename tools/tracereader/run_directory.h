@@ -110,13 +110,23 @@ class NameIndex {
   [[nodiscard]] std::string_view variableName(uint64_t id) const;
   // The name of local `id` of the function with this linked id.
   [[nodiscard]] std::string_view localName(uint64_t linkedId, uint64_t id) const;
+  // Whether a name line gives variable `id` as a global or thread-local, or
+  // as a local of the function with this linked id.
+  [[nodiscard]] bool isVariable(uint64_t id) const;
+  [[nodiscard]] bool isLocalOf(uint64_t linkedId, uint64_t id) const;
+  // The other names registered at the same address as the function with
+  // this linked id (C libraries give memcpy and memmove one address): calls
+  // of any of them carry the same linked id and cannot be told apart.
+  [[nodiscard]] std::vector<std::string_view> sameAddressNames(uint64_t linkedId) const;
   [[nodiscard]] bool hasFunctionNames() const { return !functionNames_.empty(); }
 
  private:
   std::map<uint32_t, std::pair<std::string, uint32_t>> linked_;  // linked -> (binary, static)
   std::map<uint32_t, int> staticIds_;
   std::map<uint32_t, std::string> functionNames_;                 // linked -> name
+  std::map<uint32_t, std::vector<std::string>> aliases_;           // linked -> names beside the first
   std::map<uint32_t, std::string> variableNames_;
+  std::map<uint32_t, int> variableIds_;
   std::map<std::pair<uint32_t, uint32_t>, std::string> localNames_;  // (linked, var)
 };
 

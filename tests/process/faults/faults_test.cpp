@@ -109,18 +109,31 @@ TEST(TraceWriteFailure, SmallAndLargeTracesEndWithTheWriteFailureMessage) {
   }
 }
 
-// Killed or aborted mid-run: the trace holds the chunks written before the
-// cut, reads back as an exact prefix and says it is incomplete.
-TEST(CutShort, KillAndAbortLeaveAReadableIncompletePrefix) {
+// Killed mid-run: the trace holds the chunks written before the cut, reads
+// back as an exact prefix and says it is incomplete. Aborted mid-run: the
+// trace is finished to its last record first, and the crash file names the
+// signal; the process still ends by the abort.
+TEST(CutShort, KillLeavesAReadableIncompletePrefixAbortAFinishedTrace) {
   constexpr long kCalls = 400000;  // some 260 KB compressed: three whole chunks before the cut
-  for (const char* how : {"kill", "abort"}) {
-    const proctest::RunResult r = runFresh({how, std::to_string(kCalls)});
-    EXPECT_EQ(r.signal, strcmp(how, "kill") == 0 ? SIGKILL : SIGABRT) << how;
-    const proctest::Trace t = proctest::readTrace(proctest::latestRunDir(profile()), 0);
-    EXPECT_FALSE(t.complete) << how;
-    EXPECT_GT(t.bytes.size(), 64u * 1024) << how;
-    EXPECT_TRUE(isPrefix(t.bytes, callsTrace(kCalls))) << how;
-  }
+  const proctest::RunResult killed = runFresh({"kill", std::to_string(kCalls)});
+  EXPECT_EQ(killed.signal, SIGKILL);
+  const proctest::Trace cut = proctest::readTrace(proctest::latestRunDir(profile()), 0);
+  EXPECT_FALSE(cut.complete);
+  EXPECT_GT(cut.bytes.size(), 64u * 1024);
+  EXPECT_TRUE(isPrefix(cut.bytes, callsTrace(kCalls)));
+  EXPECT_FALSE(proctest::exists(proctest::latestRunDir(profile()) + "/crash"));
+
+  const proctest::RunResult aborted = runFresh({"abort", std::to_string(kCalls)});
+  EXPECT_EQ(aborted.signal, SIGABRT);
+  const std::string runDir = proctest::latestRunDir(profile());
+  const proctest::Trace finished = proctest::readTrace(runDir, 0);
+  EXPECT_TRUE(finished.complete);
+  EXPECT_TRUE(finished.bytes == callsTrace(kCalls));
+  const std::string crash = proctest::readFile(runDir + "/crash");
+  EXPECT_EQ(crash.rfind("crash: 1\nsignal: 6 SIGABRT\ncode: -6 SI_TKILL\nsender: ", 0), 0u) << crash;
+  EXPECT_NE(crash.find("\nthread: 0\ntrace 0: finished\nstack 0: " + std::to_string(kMain) + "\ndepth 0: 1\n"),
+            std::string::npos)
+      << crash;
 }
 
 // ---- Directories ----

@@ -5,14 +5,13 @@
 // runtime, which is linked after this library.
 #include "hls/nuq_hls_stream.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "prof/Wrappers.h"
 #include "prof/proflibAPI.h"
+#include "stream_statistics.h"
 
 // The value's bytes follow Next directly in the same allocation.
 struct HlsStreamElement {
@@ -29,17 +28,9 @@ unsigned char* ElementData(HlsStreamElement* Element) {
   return reinterpret_cast<unsigned char*>(Element) + sizeof(HlsStreamElement);
 }
 
-// Writing through a null block would corrupt memory far from the cause, so
-// exhaustion ends the simulation here, the way the runtime's fatal path does
-// (no exit handlers, no stream flushing).
-[[noreturn]] void OutOfMemory() {
-  fputs("spec:0:0: error: [HLS] Out of memory. Exiting ...\n", stderr);
-  _exit(1);
-}
-
 void* HlsMalloc(size_t Size) {
   void* Block = malloc(Size);
-  if (Block == nullptr) OutOfMemory();
+  if (Block == nullptr) HlsOutOfMemory();
   return Block;
 }
 
@@ -74,10 +65,12 @@ void printData(HlsStreamElement* Element, uint32_t DataSize) {
 // would the hardware wait forever.
 int Read(HlsStream* Stream, void* Data, uint32_t DataSize, bool WarnWhenEmpty) {
   if (Stream->Count == 0) {
-    if (WarnWhenEmpty)
+    if (WarnWhenEmpty) {
+      HlsStatisticsEmptyRead(Stream, DataSize);
       printf("spec:0:0: warning: Hls::stream '%s' is read while empty, which may result in RTL "
              "simulation hanging.\n",
              Stream->Name);
+    }
     return 0;
   }
   HlsStreamElement* Element = Stream->Front;
@@ -86,6 +79,7 @@ int Read(HlsStream* Stream, void* Data, uint32_t DataSize, bool WarnWhenEmpty) {
   free(Element);
   if (Stream->Front == nullptr) Stream->Back = nullptr;
   --Stream->Count;
+  HlsStatisticsRead(Stream, DataSize);
   return 1;
 }
 
@@ -99,6 +93,7 @@ HlsStream* nuq_hls_stream_create(const char* Name, int IsUserGivenName) {
   Stream->Back = nullptr;
   Stream->Name = parse_class_name(Name, IsUserGivenName);
   Stream->Count = 0;
+  HlsStatisticsCreate(Stream);
   return Stream;
 }
 
@@ -120,6 +115,7 @@ void nuq_hls_stream_blocking_write(HlsStream** StreamPtr, const void* Data, uint
     Stream->Front = Element;
   Stream->Back = Element;
   ++Stream->Count;
+  HlsStatisticsWrote(Stream, DataSize);
 }
 
 int nuq_hls_stream_non_blocking_write(HlsStream** StreamPtr, const void* Data,
@@ -155,6 +151,7 @@ void nuq_hls_stream_delete(HlsStream* Stream) {
     printf("spec:0:0: warning: Hls::stream '%s' contains leftover data, which may result in RTL "
            "simulation hanging.\n",
            Stream->Name);
+  HlsStatisticsDelete(Stream);
   HlsStreamElement* Element = Stream->Front;
   while (Element != nullptr) {
     HlsStreamElement* Next = Element->Next;

@@ -5,6 +5,9 @@
 // flushed in between. Every failure is fatal and leaves the file truncated.
 #include "bufferedPrinter.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -60,6 +63,23 @@ uint32_t do_compress(compressor* c, uint32_t count, U8* buffer) {
   return count;
 }
 
+namespace {
+
+// Everything compressed so far reaches the file, ending on a byte boundary
+// from which a reader can inflate all of it; the stream goes on after it.
+void syncFlush(compressor* c) {
+  for (;;) {
+    if (deflate(&c->strm, Z_SYNC_FLUSH) == Z_STREAM_ERROR) __PROF_fatal_exit("spec:0:0: error: Z_STREAM_ERROR");
+    const bool full = c->strm.avail_out == 0;
+    write_output(c);
+    if (!full) return;
+  }
+}
+
+}  // namespace
+
+void setFlushInterval(bufferedPrinterStruct_t* printer, size_t bytes) { printer->flush_interval = bytes; }
+
 void do_close(compressor* c) {
   c->strm.next_in = Z_NULL;
   c->strm.avail_in = 0;
@@ -89,6 +109,11 @@ bufferedPrinterStruct_t* createBufferedPrinter(const char* fileName, size_t buff
   printer->buffer_size = bufferSize == 0 ? 1 : bufferSize;
   printer->buf = static_cast<U8*>(ProfMalloc(printer->buffer_size));
   pthread_mutex_init(&printer->mutex, nullptr);
+  printer->record_start = 0;
+  printer->in_compressor = 0;
+  printer->deferred_signal = 0;
+  printer->flush_interval = 0;
+  printer->drained_since_flush = 0;
   return printer;
 }
 
@@ -98,8 +123,20 @@ void dumpBufferToFile(bufferedPrinterStruct_t* printer) {
     return;
   }
   // zlib counts input in 32 bits; a larger count comes back different.
+  printer->in_compressor = 1;
   const uint32_t num_writes =
       do_compress(&printer->c, static_cast<uint32_t>(printer->current_count), printer->buf);
+  if (printer->flush_interval != 0) {
+    printer->drained_since_flush += printer->current_count;
+    if (printer->drained_since_flush >= printer->flush_interval) {
+      syncFlush(&printer->c);
+      printer->drained_since_flush = 0;
+    }
+  }
+  printer->in_compressor = 0;
+  // A record that began in this buffer now has its first part in the
+  // compressor: a crash before it ends can no longer drop all of it.
+  printer->record_start = printer->record_start < printer->current_count ? kRecordSplit : 0;
   if (ferror(printer->out_file))
     __PROF_fatal_exit("spec:0:0: error: [TRACE] Trace buffer cannot be written to, exiting...2\n");
   if (num_writes != printer->current_count)
@@ -126,6 +163,9 @@ bufPrintStatus_t __PROF_print_array(bufferedPrinterStruct_t* printer, const U8* 
 void flush_and_close(bufferedPrinterStruct_t* printer) {
   if (printer->out_file == nullptr) return;
   dumpBufferToFile(printer);
+  // Until the file is closed and forgotten the stream is past finishing by
+  // a signal handler.
+  printer->in_compressor = 1;
   do_close(&printer->c);
   // The stream is unbuffered, so this flush has nothing left to lose; a
   // failing close still means the file may not hold what was written.
@@ -133,6 +173,7 @@ void flush_and_close(bufferedPrinterStruct_t* printer) {
   const bool closed = fclose(printer->out_file) == 0;
   printer->out_file = nullptr;
   printer->c.dest = nullptr;
+  printer->in_compressor = 0;
   if (!flushed || !closed) compressedWriteFailed();
 }
 
@@ -151,4 +192,38 @@ void deleteBufferedPrinter(bufferedPrinterStruct_t* printer) {
   }
   pthread_mutex_destroy(&printer->mutex);
   free(printer);
+}
+
+namespace {
+
+// write(2) of the whole range, through interruptions.
+bool writeAll(int fd, const U8* bytes, size_t length) {
+  while (length > 0) {
+    const ssize_t n = write(fd, bytes, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes += n;
+    length -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool finishStreamAfterCrash(bufferedPrinterStruct_t* printer, size_t keep) {
+  if (printer->out_file == nullptr) return true;  // its thread finished it already
+  const int fd = fileno(printer->out_file);
+  // From here on any later output of the owning thread is dropped.
+  printer->out_file = nullptr;
+  compressor* c = &printer->c;
+  c->strm.next_in = printer->buf;
+  c->strm.avail_in = static_cast<uInt>(keep);
+  printer->current_count = 0;
+  for (;;) {
+    const FinishStep step = finishStepFor(deflate(&c->strm, Z_FINISH));
+    if (step == FinishStep::Fail) return false;
+    if (!writeAll(fd, c->out, kCompressedChunkSize - c->strm.avail_out)) return false;
+    resetOutputArea(c);
+    if (step == FinishStep::Done) return true;
+  }
 }

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <pthread.h>
+#include <signal.h>
 #include <zlib.h>
 
 #include <cstddef>
@@ -42,7 +43,27 @@ typedef struct bufferedPrinterStruct_s {
   size_t buffer_size;    // capacity of buf, fixed at creation
   U8* buf;               // owned, not zeroed
   pthread_mutex_t mutex; // held per record and by the closing operations
+  // Crash safety (crash.h). Where the record being written began in buf,
+  // that is the end of the last whole record; kRecordSplit once a drain has
+  // handed the first part of that record to the compressor. Set by the
+  // writer under the mutex at every record's start.
+  size_t record_start;
+  // Set while deflate works on this stream (drain or close): a stream
+  // interrupted there cannot be finished by a signal handler.
+  volatile sig_atomic_t in_compressor;
+  // A termination signal that reached the owning thread inside one of its
+  // records; raised again as soon as the record has ended.
+  volatile sig_atomic_t deferred_signal;
+  // Loss bound for a process that cannot finish its traces (SIGKILL, power
+  // loss): after this many plain bytes have been drained since the last
+  // flush, the compressor is flushed (Z_SYNC_FLUSH) and all its output
+  // written. 0 (the default): never, and the stream's bytes are those of a
+  // printer without the bound.
+  size_t flush_interval;
+  size_t drained_since_flush;
 } bufferedPrinterStruct_t;
+
+inline constexpr size_t kRecordSplit = SIZE_MAX;
 
 static_assert(sizeof(compressor::out) == 65536, "compressed chunks are 64 KiB");
 static_assert(offsetof(compressor, dest) < offsetof(compressor, strm) &&
@@ -63,6 +84,8 @@ static_assert(offsetof(bufferedPrinterStruct_t, out_file) == 0 &&
 // Closes (if still open) under the lock and frees the printer. No other
 // thread may be waiting for or about to take its mutex.
 void deleteBufferedPrinter(bufferedPrinterStruct_t* printer);
+// Sets the loss bound (flush_interval); before the first record.
+void setFlushInterval(bufferedPrinterStruct_t* printer, size_t bytes);
 // Finishes the stream and closes the file under the lock; the record stays
 // usable and drops later output. Null is ignored; closing twice is harmless.
 void forceFlush(bufferedPrinterStruct_t* printer);
@@ -165,8 +188,31 @@ inline bufPrintStatus_t __PROF_PRINT_SLEB128(bufferedPrinterStruct_t* printer, i
   return PRINT_SUCCESS;
 }
 
-// Holds a printer's mutex for one record or one close.
-class [[nodiscard]] PrinterLock : MutexGuard {
+// Finishes the stream from a signal handler after the process's crash: the
+// first `keep` bytes of buf are compressed with Z_FINISH and everything still
+// held is written with write(2); stdio and the allocator are not touched. The
+// caller owns the printer (holds its mutex, or its owning thread is stopped)
+// and the stream is not inside deflate. Later output is dropped. False when
+// the stream or a write failed; the file then stays as far as it got.
+[[nodiscard]] bool finishStreamAfterCrash(bufferedPrinterStruct_t* printer, size_t keep);
+
+void __PROF_Crash_raiseDeferred(bufferedPrinterStruct_t* printer);
+
+// Holds a printer's mutex for one record or one close, and marks where the
+// record begins so that a crash in the middle of it loses only this record.
+class [[nodiscard]] PrinterLock {
  public:
-  explicit PrinterLock(bufferedPrinterStruct_t* printer) : MutexGuard(&printer->mutex) {}
+  explicit PrinterLock(bufferedPrinterStruct_t* printer) : printer_(printer) {
+    pthread_mutex_lock(&printer->mutex);
+    printer->record_start = printer->current_count;
+  }
+  ~PrinterLock() {
+    pthread_mutex_unlock(&printer_->mutex);
+    if (__builtin_expect(printer_->deferred_signal != 0, 0)) __PROF_Crash_raiseDeferred(printer_);
+  }
+  PrinterLock(const PrinterLock&) = delete;
+  PrinterLock& operator=(const PrinterLock&) = delete;
+
+ private:
+  bufferedPrinterStruct_t* printer_;
 };

@@ -5,6 +5,7 @@
 // Whether a report is recorded is decided by the hooks they call.
 #include <fcntl.h>
 #include <malloc.h>
+#include <pthread.h>
 #include <semaphore.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <new>
 
+#include "crash.h"
 #include "prof/Wrappers.h"
 #include "ls_profile.h"
 #include "suspend.h"
@@ -153,7 +155,23 @@ char* __PROF_strndup(const char* s, size_t n) {
 
 void __PROF_Exit(int exit_code) { exit(exit_code); }
 
-void __PROF_Abort(void) { abort(); }
+// abort() gives a handler of the design its chance first and, when that
+// handler returns, ends the process by the default action, which the C
+// library installs past the signal wrappers. Here that second step goes
+// through the crash handler instead, so that the traces are finished before
+// the process ends; the library's abort stays the last resort.
+void __PROF_Abort(void) {
+  if (__PROF_Crash_handlesSignal(SIGABRT)) {
+    sigset_t abortOnly;
+    sigemptyset(&abortOnly);
+    sigaddset(&abortOnly, SIGABRT);
+    pthread_sigmask(SIG_UNBLOCK, &abortOnly, nullptr);
+    raise(SIGABRT);
+    __PROF_Crash_installInsteadOfDefault(SIGABRT, nullptr);
+    raise(SIGABRT);
+  }
+  abort();
+}
 
 size_t __PROF_Fread(void* ptr, size_t size, size_t count, FILE* stream) {
   const size_t items = fread(ptr, size, count, stream);

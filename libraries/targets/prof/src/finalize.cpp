@@ -8,6 +8,7 @@
 #include <atomic>
 
 #include "HeapVariables.h"
+#include "crash.h"
 #include "globals.h"
 #include "profiler_state.h"
 #include "suspend.h"
@@ -36,6 +37,7 @@ void __PROF_FinalizeInstrumentationAll(void) {
   // Exchanged atomically: two threads calling exit together run it once.
   static std::atomic<bool> called{false};
   if (called.exchange(true)) return;
+  __PROF_Crash_claimForExit();
   {
     MutexGuard lock(&__PROF_FunctionMappingFdMutex);
     if (__PROF_FunctionMappingFd != nullptr) {
@@ -46,6 +48,7 @@ void __PROF_FinalizeInstrumentationAll(void) {
   __PROF_finalize_all_threads();
   __PROF_thread_profile_deleteStatHeapArray();
   finalizationDone.store(true, std::memory_order_release);
+  __PROF_Crash_exitFinished();
 }
 
 void __PROF_AwaitFinalizeInstrumentationAll(void) {

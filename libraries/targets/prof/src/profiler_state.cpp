@@ -7,6 +7,7 @@
 
 #include "Function.h"
 #include "bufferedPrinter.h"
+#include "crash.h"
 #include "globals.h"
 #include "Locals.h"
 #include "thread_ranges.h"
@@ -41,6 +42,7 @@ void __PROF_GProfilerState_init(GProfilerState_t* G) {
   G->FramePool = nullptr;
   G->ScopePool = nullptr;
   G->RangeSlot = nullptr;
+  G->CrashSlotPtr = nullptr;
 }
 
 VFrame_t* __PROF_GProfilerState_newFrame(void) { return ProfAlloc<VFrame_t>(); }
@@ -79,6 +81,7 @@ void __PROF_GProfilerState_widenStackframeRange(GProfilerState_t* Prof, const VF
 
 void __PROF_GProfilerState_destruct(GProfilerState_t* Prof) {
   if (Prof->TraceBuffPrinterPtr != nullptr) {
+    __PROF_Crash_printerClosing(Prof);
     deleteBufferedPrinter(Prof->TraceBuffPrinterPtr);
     Prof->TraceBuffPrinterPtr = nullptr;
   }

@@ -24,6 +24,7 @@ typedef struct bufferedPrinterStruct_s bufferedPrinterStruct_t;
 typedef struct GlobalVariables_s GlobalVariables;
 typedef struct thread_profile_t_ thread_profile_t;
 struct ThreadRangeSlot;
+struct CrashSlot;
 
 struct GProfilerState_s {
   const Function* CurrFuncPtr;                  // function of the top frame; null when empty
@@ -41,6 +42,9 @@ struct GProfilerState_s {
   // for other threads' classifiers (thread_ranges.h); null when the state
   // is not in the thread table or the directory is full.
   ThreadRangeSlot* RangeSlot;
+  // The crash handler's view of this state's printer and stack (crash.h);
+  // null until the thread's trace start-up.
+  CrashSlot* CrashSlotPtr;
 };
 
 void __PROF_GProfilerState_init(GProfilerState_t* G);

@@ -13,6 +13,8 @@
 
 #include "Elf.h"
 #include "bufferedPrinter.h"
+#include "commonProfInclude/TracingConstants.h"
+#include "crash.h"
 #include "finalize.h"
 #include "globals.h"
 #include "profiler_state.h"
@@ -21,9 +23,19 @@
 #include "trace.h"
 #include "utils.h"
 
+// The executable's loss bound in KiB of records, defined by its start-up
+// stub only when the build asked for one; absent, every trace is flushed
+// only when it is finished.
+extern "C" __attribute__((weak)) const uint32_t __PROF_TraceFlushKiB;
+
 namespace {
 
 constexpr size_t kTraceBufferSize = 5120;
+
+// Bytes of records after which a trace is flushed; 0 for never.
+size_t traceFlushBytes() {
+  return &__PROF_TraceFlushKiB == nullptr ? 0 : static_cast<size_t>(__PROF_TraceFlushKiB) * 1024;
+}
 
 struct ThreadsToResumeList {
   void* Key;  // suspension counter of a thread queued before start-up
@@ -109,6 +121,7 @@ void __PROF_PerExecutionInit(char** argv, int argc, const char* MainBinaryUid,
   // handlers in reverse order of registration).
   atexit(__PROF_AwaitFinalizeInstrumentationAll);
   atexit(__PROF_FinalizeInstrumentationAll);
+  __PROF_Crash_install();
   resumeThreadsToResume();
 }
 
@@ -187,6 +200,13 @@ void __PROF_PerThreadInit(void) {
   }
 }
 
+const char* __PROF_getRunDirectory(void) { return __PROF_execDirectory; }
+
+uint32_t __PROF_getThreadNumber(void) {
+  const thread_profile_t* profile = __PROF_get_thread_profile_or_null();
+  return profile == nullptr ? ThreadId_Invalid_ : profile->thread_id;
+}
+
 void __PROF_InitTrace(void) {
   if (__PROF_execDirectory == nullptr)
     __PROF_fatal_exit("%s\n",
@@ -200,7 +220,13 @@ void __PROF_InitTrace(void) {
   const int length = snprintf(nullptr, 0, "%s/thread%04u-trace.txt", __PROF_execDirectory, id);
   char name[length + 1];
   snprintf(name, sizeof name, "%s/thread%04u-trace.txt", __PROF_execDirectory, id);
-  bufferedPrinterStruct_t* printer = createBufferedPrinter(name, kTraceBufferSize);
+  // A bound below the buffer's size needs a smaller buffer: records reach
+  // the compressor only when it is drained.
+  const size_t flushBytes = traceFlushBytes();
+  bufferedPrinterStruct_t* printer = createBufferedPrinter(
+      name, flushBytes != 0 && flushBytes < kTraceBufferSize ? flushBytes : kTraceBufferSize);
+  setFlushInterval(printer, flushBytes);
   profile->prof_state->TraceBuffPrinterPtr = printer;
   __PROF_TRInitTrace(printer, __PROF_Configuration);
+  __PROF_Crash_threadStart(profile->prof_state, id);
 }

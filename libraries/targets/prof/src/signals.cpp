@@ -4,12 +4,18 @@
 // the caller the wrappers report the user's previous handler, never a
 // trampoline. The tables take no lock and allocate only at their creation,
 // so trampolines can read them inside a handler.
+//
+// Where the runtime's crash handler stands in for a default disposition
+// (crash.h), the wrappers keep the appearance of the default: asking for the
+// default installs the crash handler, and the crash handler is reported as
+// SIG_DFL.
 #include "signals.h"
 
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
 
+#include "crash.h"
 #include "prof/Wrappers.h"
 #include "utils.h"
 
@@ -57,10 +63,21 @@ Handler_t Get(AtomicAtomicHandlerTable_t& TablePtr, int Signum) {
   return table == nullptr ? nullptr : table[Signum].load();
 }
 
+// signal()'s answer when the crash handler is installed in place of the
+// default: the previous disposition, SIG_ERR on failure.
+prof_sighandler_t defaultThroughCrashHandler(int signum) {
+  struct sigaction old;
+  if (__PROF_Crash_installInsteadOfDefault(signum, &old) != 0) return SIG_ERR;
+  return old.sa_handler;
+}
+
 prof_sighandler_t signal_wrapper(int signum, prof_sighandler_t handler) {
   Handler_t previous = nullptr;
   prof_sighandler_t oldDisposition;
-  if (isDisposition(reinterpret_cast<void*>(handler))) {
+  if (handler == SIG_DFL && __PROF_Crash_handlesSignal(signum)) {
+    oldDisposition = defaultThroughCrashHandler(signum);
+    previous = __PROF_SignalGet(signum);
+  } else if (isDisposition(reinterpret_cast<void*>(handler))) {
     oldDisposition = signal(signum, handler);
     previous = __PROF_SignalGet(signum);
   } else {
@@ -71,6 +88,7 @@ prof_sighandler_t signal_wrapper(int signum, prof_sighandler_t handler) {
   if (oldDisposition == __PROF_signal_handler_wrapper) return reinterpret_cast<prof_sighandler_t>(previous);
   if (reinterpret_cast<void*>(oldDisposition) == reinterpret_cast<void*>(__PROF_sigaction_handler_wrapper))
     return reinterpret_cast<prof_sighandler_t>(__PROF_SigactionGet(signum));
+  if (__PROF_Crash_isHandler(reinterpret_cast<void*>(oldDisposition))) return SIG_DFL;
   return oldDisposition;
 }
 
@@ -90,6 +108,7 @@ void* __PROF_SigactionGet(int Signum) { return Get(SigactionTable, Signum); }
 
 void __PROF_signal_handler_wrapper(int signum) {
   auto handler = reinterpret_cast<void (*)(int)>(__PROF_SignalGet(signum));
+  __PROF_Crash_afterDelivery(signum);
   __PROF_trace_suspend();
   if (!isDisposition(reinterpret_cast<void*>(handler)) && handler != reinterpret_cast<void (*)(int)>(kOutOfTable))
     handler(signum);
@@ -98,6 +117,7 @@ void __PROF_signal_handler_wrapper(int signum) {
 
 void __PROF_sigaction_handler_wrapper(int signum, siginfo_t* info, void* ucontext) {
   auto handler = reinterpret_cast<void (*)(int, siginfo_t*, void*)>(__PROF_SigactionGet(signum));
+  __PROF_Crash_afterDelivery(signum);
   __PROF_trace_suspend();
   if (!isDisposition(reinterpret_cast<void*>(handler)) &&
       handler != reinterpret_cast<void (*)(int, siginfo_t*, void*)>(kOutOfTable))
@@ -145,14 +165,23 @@ int __PROF_Sigaction(int signum, const struct sigaction* act, struct sigaction* 
     }
   }
 
-  const int ret = sigaction(signum, newAction, oldact);
+  // The default of a signal the crash handler stands in for is the crash
+  // handler, with the runtime's own flags and mask.
+  const bool crashDefault = newAction != nullptr && newAction->sa_handler == SIG_DFL &&
+                            __PROF_Crash_handlesSignal(signum);
+  const int ret = crashDefault ? __PROF_Crash_installInsteadOfDefault(signum, oldact)
+                               : sigaction(signum, newAction, oldact);
 
   // Only a trampoline is translated back into the user's handler; a default
   // or ignore disposition (also one whose flags still carry SA_SIGINFO) and
   // a handler installed outside the wrappers are reported as libc has them.
   if (ret == 0 && oldact != nullptr) {
     const void* installed = reinterpret_cast<void*>(oldact->sa_handler);
-    if (installed == reinterpret_cast<void*>(__PROF_sigaction_handler_wrapper)) {
+    if (__PROF_Crash_isHandler(installed)) {
+      oldact->sa_handler = SIG_DFL;
+      oldact->sa_flags = 0;
+      sigemptyset(&oldact->sa_mask);
+    } else if (installed == reinterpret_cast<void*>(__PROF_sigaction_handler_wrapper)) {
       oldact->sa_sigaction = reinterpret_cast<void (*)(int, siginfo_t*, void*)>(
           act != nullptr ? previousThreeArg : __PROF_SigactionGet(signum));
     } else if (installed == reinterpret_cast<void*>(__PROF_signal_handler_wrapper)) {

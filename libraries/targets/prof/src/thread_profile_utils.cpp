@@ -13,6 +13,7 @@
 #include "Function.h"
 #include "GlobalVariables.h"
 #include "bufferedPrinter.h"
+#include "crash.h"
 #include "finalize.h"
 #include "globals.h"
 #include "ls_profile.h"
@@ -225,9 +226,12 @@ void __PROF_free_thread_specific_data(void* ptr) {
 
   // Remote look-ups read this state while holding the table lock, so it is
   // released only under that lock.
-  LookupTreeGuard lock;
-  if (finalizing_application.load() != 0) return;
-  __PROF_thread_profile_release_state(profile);
+  {
+    LookupTreeGuard lock;
+    if (finalizing_application.load() != 0) return;
+    __PROF_thread_profile_release_state(profile);
+  }
+  __PROF_Crash_threadEnd();
 }
 
 void __PROF_thread_profile_release_state(thread_profile_t* profile) {
@@ -283,6 +287,10 @@ HeapVariables* __PROF_thread_profile_getHeapRegPtr(void) { return &HeapReg; }
 RBHeapNodeStruct_t* __PROF_thread_profile_getHeapRegTreePtr_nil(void) { return HeapReg.Tree->nil; }
 
 void __PROF_lock_access_to_HeapRegTreePtr(void) { pthread_mutex_lock(&sync_access_to_HeapRegTreePtr); }
+
+bool __PROF_trylock_access_to_HeapRegTreePtr(void) {
+  return pthread_mutex_trylock(&sync_access_to_HeapRegTreePtr) == 0;
+}
 
 void __PROF_unlock_access_to_HeapRegTreePtr(void) { pthread_mutex_unlock(&sync_access_to_HeapRegTreePtr); }
 

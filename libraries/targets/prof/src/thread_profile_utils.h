@@ -55,6 +55,8 @@ int __PROF_thread_profile_IsHeapInfoAvailable(void);
 HeapVariables* __PROF_thread_profile_getHeapRegPtr(void);
 RBHeapNodeStruct_t* __PROF_thread_profile_getHeapRegTreePtr_nil(void);
 void __PROF_lock_access_to_HeapRegTreePtr(void);
+// For the crash handler, which must not wait for a lock: true when taken.
+[[nodiscard]] bool __PROF_trylock_access_to_HeapRegTreePtr(void);
 void __PROF_unlock_access_to_HeapRegTreePtr(void);
 // RAII holder of the heap-registry lock.
 class [[nodiscard]] HeapRegistryGuard {

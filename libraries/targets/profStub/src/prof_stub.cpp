@@ -4,8 +4,10 @@
 // wrapper linked into the executable.
 //
 // Built into each executable with PROF_PROFILE_DIR, PROF_TRACE_MEM and
-// PROF_TRACE_ALLOCS defined by the build.
+// PROF_TRACE_ALLOCS defined by the build, and PROF_TRACE_FLUSH_KIB when
+// the build bounds the traces' loss.
 #include <cstddef>
+#include <cstdint>
 
 #include "init.h"
 #include "prof/Elf.h"
@@ -36,6 +38,12 @@ const InstrumentationConfig __PROF_TraceInitData = {
 
 // Writable, and the same string as the configuration's UID.
 const char* __PROF_MainBinaryUid = kBinaryUid;
+
+#if defined(PROF_TRACE_FLUSH_KIB) && PROF_TRACE_FLUSH_KIB > 0
+// Every trace is flushed to its file at least once per this many KiB of
+// records; without it, only when the trace is finished.
+extern const uint32_t __PROF_TraceFlushKiB = PROF_TRACE_FLUSH_KIB;
+#endif
 
 // The note's descriptor points at the configuration's UID pointer; it lives
 // in its own allocated SHT_NOTE section so that the linker puts it into the

@@ -4,7 +4,10 @@
  * simulation would hang there). The design's stream objects hold an
  * HlsStream* handle and call these functions. Streams have no locks: one
  * stream is used by one thread at a time, and streams with generated names
- * are created from one thread. Compiles as C and as C++. */
+ * are created from one thread. Each stream's traffic (writes and reads per
+ * thread, empty reads, elements left, occupancy high-water mark) is written
+ * to the run directory's "streams" file when the stream is deleted, or at
+ * process exit for streams still alive. Compiles as C and as C++. */
 #ifndef HLS_NUQ_HLS_STREAM_H
 #define HLS_NUQ_HLS_STREAM_H
 
@@ -19,12 +22,16 @@ extern "C" {
 /* One queued value: a pointer to the next newer element, then the value's
  * bytes in the same allocation. Elements do not record their size. */
 typedef struct HlsStreamElement HlsStreamElement;
+/* What the model counts about one stream for the run directory's "streams"
+ * file; owned by the stream, private to the model. */
+typedef struct HlsStreamStatistics HlsStreamStatistics;
 
 typedef struct HlsStream {
   HlsStreamElement* Front; /* oldest element, read next; null when empty */
   HlsStreamElement* Back;  /* newest element; null when empty */
   char* Name;              /* owned display name used in warnings */
   uint32_t Count;          /* number of queued elements */
+  HlsStreamStatistics* Statistics; /* owned; the model's counts */
 } HlsStream;
 
 /* New empty stream. Name is copied, except that "<prefix>::stream()" with

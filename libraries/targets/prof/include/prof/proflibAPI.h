@@ -117,6 +117,14 @@ PROF_API uint32_t __PROF_FNCurrentFrameId(void);
  * the stack is empty. Used by the wrappers to tag heap blocks. */
 PROF_API uint32_t __PROF_getCalleeUID(void);
 
+/* The run directory of the process, or null before start-up made it. For
+ * companion libraries (the stream model) that add their own files to it. */
+PROF_API const char* __PROF_getRunDirectory(void);
+/* The calling thread's profiler number (the number of its trace file), or
+ * 4294967295 when the thread has made no profiled call yet; never creates a
+ * profile, so asking leaves the run directory as it is. */
+PROF_API uint32_t __PROF_getThreadNumber(void);
+
 /* The process-exit handler (registered with atexit at start-up). */
 PROF_API void __PROF_FinalizeInstrumentationAll(void);
 

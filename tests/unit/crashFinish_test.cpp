@@ -1,0 +1,90 @@
+// Finishing a trace from the crash handler: the stream ends at the last
+// whole record when its thread was stopped inside one, keeps everything
+// when it was between records, shows when a drain had already split the
+// record, and drops whatever the thread writes afterwards.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "bufferedPrinter.h"
+#include "traceTestSupport.h"
+#include "tracereader/tracereader.h"
+
+namespace {
+
+using trace_test::readFile;
+using trace_test::ScratchDir;
+using Bytes = std::vector<uint8_t>;
+
+// One whole record under the printer's lock.
+void record(bufferedPrinterStruct_t* p, const Bytes& bytes) {
+  PrinterLock lock(p);
+  for (uint8_t b : bytes) __PROF_print_char(p, b);
+}
+
+// A record whose thread is stopped after its first bytes: the lock stays
+// held, as it would by a thread stopped in the crash handler.
+void stoppedRecord(bufferedPrinterStruct_t* p, const Bytes& head) {
+  pthread_mutex_lock(&p->mutex);
+  p->record_start = p->current_count;
+  for (uint8_t b : head) __PROF_print_char(p, b);
+}
+
+// Finishes the stream from the first `keep` buffered bytes and returns what
+// the file inflates to; then releases the printer as the process end would.
+Bytes finish(bufferedPrinterStruct_t* p, size_t keep, const std::string& path, bool stopped) {
+  FILE* file = p->out_file;
+  EXPECT_TRUE(finishStreamAfterCrash(p, keep));
+  const auto trace = tracereader::inflateTrace(readFile(path));
+  EXPECT_TRUE(trace.complete) << trace.error;
+  if (stopped) pthread_mutex_unlock(&p->mutex);
+  const Bytes before = readFile(path);
+  record(p, {0x55, 0x56});
+  __PROF_print_char(p, 0x57);
+  EXPECT_EQ(readFile(path), before) << "output after the finish reached the file";
+  deflateEnd(&p->c.strm);
+  deleteBufferedPrinter(p);
+  fclose(file);
+  return trace.bytes;
+}
+
+TEST(CrashFinish, StoppedInsideARecordTheStreamEndsAtTheLastWholeOne) {
+  ScratchDir dir;
+  const auto path = dir.file("t");
+  auto* p = createBufferedPrinter(path.c_str(), 64);
+  record(p, {1, 2, 3});
+  record(p, {4, 5});
+  stoppedRecord(p, {6, 7});
+  EXPECT_EQ(p->record_start, 5u);
+  EXPECT_EQ(finish(p, p->record_start, path, true), (Bytes{1, 2, 3, 4, 5}));
+}
+
+TEST(CrashFinish, BetweenRecordsEverythingIsKeptAcrossDrains) {
+  ScratchDir dir;
+  const auto path = dir.file("t");
+  auto* p = createBufferedPrinter(path.c_str(), 8);
+  Bytes all;
+  for (uint8_t i = 0; i < 10; ++i) {
+    record(p, {i, static_cast<uint8_t>(i + 100), static_cast<uint8_t>(i + 200)});
+    all.insert(all.end(), {i, static_cast<uint8_t>(i + 100), static_cast<uint8_t>(i + 200)});
+  }
+  EXPECT_GT(p->c.strm.total_in, 0u) << "some records were drained already";
+  EXPECT_EQ(finish(p, p->current_count, path, false), all);
+}
+
+// A drain in the middle of a record hands its first bytes to the compressor;
+// they cannot be taken back, and the mark says so.
+TEST(CrashFinish, ARecordSplitByADrainIsMarked) {
+  ScratchDir dir;
+  const auto path = dir.file("t");
+  auto* p = createBufferedPrinter(path.c_str(), 8);
+  record(p, {1, 2, 3});
+  record(p, {4, 5, 6});
+  stoppedRecord(p, {7, 8, 9});
+  EXPECT_EQ(p->record_start, kRecordSplit);
+  EXPECT_EQ(finish(p, 0, path, true), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+}
+
+}  // namespace

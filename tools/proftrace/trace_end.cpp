@@ -1,0 +1,116 @@
+// Classification of a trace's end from its labelled records.
+#include "trace_end.h"
+
+#include <array>
+
+#include "output.h"
+
+namespace proftrace {
+
+namespace {
+constexpr std::array<std::string_view, 5> kProcessEnders = {"exit", "_Exit", "_exit", "abort", "quick_exit"};
+}  // namespace
+
+bool endsProcess(std::string_view name) {
+  for (std::string_view e : kProcessEnders)
+    if (e == name) return true;
+  return false;
+}
+
+const char* traceEndName(TraceEnd end) {
+  switch (end) {
+    case TraceEnd::kUnlabelled: return "unlabelled";
+    case TraceEnd::kUnfinished: return "unfinished";
+    case TraceEnd::kNotFollowed: return "not-followed";
+    case TraceEnd::kClosed: return "closed";
+    case TraceEnd::kEndedProcess: return "ended-process";
+    case TraceEnd::kRunningAtExit: return "running-at-exit";
+    case TraceEnd::kLeftOpen: return "left-open";
+  }
+  return "?";
+}
+
+std::string EndFacts::describe() const {
+  const std::string frames = std::to_string(openFrames) + (openFrames == 1 ? " frame" : " frames");
+  const std::string inner = innermost.empty() ? std::string("an unnamed function") : printable(innermost);
+  switch (end) {
+    case TraceEnd::kUnlabelled:
+    case TraceEnd::kUnfinished:
+    case TraceEnd::kClosed: return "";
+    case TraceEnd::kNotFollowed: return "frames not followed: labels stop " + stop;
+    case TraceEnd::kEndedProcess: return "ended the process in " + inner + " with " + frames + " open";
+    case TraceEnd::kRunningAtExit:
+      return "still running in " + inner + " (" + frames + " open) when thread " + std::to_string(endedBy.value_or(0)) +
+             " ended the process";
+    case TraceEnd::kLeftOpen:
+      return frames + " left open (innermost " + inner + ") though no thread ended the process";
+  }
+  return "";
+}
+
+void EndTracker::see(const tracereader::Record& r) {
+  using K = tracereader::RecordKind;
+  if ((r.kind == K::kExit || r.kind == K::kExitWithValue) && r.depth == 0 && r.function == "main") mainReturned_ = true;
+}
+
+EndFacts EndTracker::finish(const tracereader::RecordDecoder& decoder, const tracereader::TraceStream& stream) const {
+  EndFacts f;
+  f.mainReturned = mainReturned_;
+  const auto& status = decoder.status();
+  // A damaged stream says more than where the labels stopped in it.
+  const bool readToItsEnd = stream.state() != tracereader::StreamState::kReading;
+  if (readToItsEnd && stream.state() != tracereader::StreamState::kComplete) {
+    f.end = TraceEnd::kUnfinished;
+    return f;
+  }
+  if (status.state == tracereader::DecodeStatus::kStopped) {
+    f.end = TraceEnd::kNotFollowed;
+    f.stop = "at offset " + std::to_string(status.offset) + ": " + status.reason;
+    return f;
+  }
+  if (stream.state() != tracereader::StreamState::kComplete) {
+    f.end = TraceEnd::kUnfinished;
+    return f;
+  }
+  f.openFrames = decoder.depth();
+  f.innermost = std::string(decoder.innermostName());
+  if (f.openFrames == 0) {
+    f.end = TraceEnd::kClosed;
+  } else {
+    f.end = endsProcess(f.innermost) ? TraceEnd::kEndedProcess : TraceEnd::kLeftOpen;
+  }
+  return f;
+}
+
+EndFacts labelEnd(const std::string& path, const tracereader::NameIndex& names, tracereader::Convention convention) {
+  tracereader::TraceStream stream;
+  if (!stream.openFile(path)) {
+    EndFacts unreadable;
+    unreadable.end = TraceEnd::kUnfinished;
+    return unreadable;
+  }
+  tracereader::DecoderOptions options;
+  options.convention = convention;
+  options.names = &names;
+  tracereader::RecordDecoder decoder(stream, options);
+  EndTracker tracker;
+  tracereader::Record r;
+  while (decoder.next(&r)) tracker.see(r);
+  return tracker.finish(decoder, stream);
+}
+
+void RunEnds::classify(uint32_t thread, EndFacts* facts) {
+  if (facts->end != TraceEnd::kLeftOpen) return;
+  for (const auto& t : run_.traces) {
+    if (t.thread == thread) continue;
+    auto it = ended_.find(t.thread);
+    if (it == ended_.end()) it = ended_.emplace(t.thread, labelEnd(t.path, names_, convention_).endedTheProcess()).first;
+    if (it->second) {
+      facts->end = TraceEnd::kRunningAtExit;
+      facts->endedBy = t.thread;
+      return;
+    }
+  }
+}
+
+}  // namespace proftrace
