@@ -10,6 +10,7 @@ struct DesignSpec {
   const char* plain;       // built without profiling
   const char* traced;      // built through the plugin
   const char* profileDir;  // the traced build's profile directory
+  const char* tracedZlib1;  // built through the plugin with the faster codec
   const char* args;        // arguments of a measured run, blank-separated
   const char* quickArgs;   // arguments of the brief run
 };

@@ -1,7 +1,8 @@
 // The benchmark of whole designs: each design built plainly and through the
-// plugin, run alternately in a scratch directory; the traced build must
-// print exactly what the plain build prints. Reports per design the
-// median wall and CPU time of both builds and their ratios (the slowdown),
+// plugin with each codec, run alternately in a scratch directory; every
+// traced build must print exactly what the plain build prints. Reports per
+// design the median wall and CPU time of the builds and their ratios to
+// the plain build's (the slowdown),
 // then from the traced run's traces the records, records per second, plain
 // and compressed bytes per record and the compression ratio, and the CPU
 // time of compressing those traces again as the runtime does, with zlib at
@@ -43,6 +44,7 @@ struct Options {
 
 struct Timing {
   double plainWall = 0, tracedWall = 0, plainCpu = 0, tracedCpu = 0;
+  double zlib1Wall = 0, zlib1Cpu = 0;  // traced, with the faster codec
 };
 
 struct CodecFigures {
@@ -73,25 +75,28 @@ std::vector<uint8_t> readFile(const std::string& path) {
 // Alternating runs of both builds; false (with a message) when a run fails
 // or the outputs differ.
 bool measure(const DesignSpec& d, const Options& o, const std::string& cwd, Timing* t) {
-  std::vector<std::string> plainArgs = splitArgs(o.quick ? d.quickArgs : d.args);
-  std::vector<std::string> tracedArgs = plainArgs;
-  plainArgs.insert(plainArgs.begin(), d.plain);
-  tracedArgs.insert(tracedArgs.begin(), d.traced);
-  std::vector<double> wall[2], cpu[2];
+  const char* const builds[3] = {"plain", "traced", "zlib1"};
+  std::vector<std::string> args[3];
+  const char* const programs[3] = {d.plain, d.traced, d.tracedZlib1};
+  for (int k = 0; k < 3; ++k) {
+    args[k] = splitArgs(o.quick ? d.quickArgs : d.args);
+    args[k].insert(args[k].begin(), programs[k]);
+  }
+  std::vector<double> wall[3], cpu[3];
   std::string reference;
   // The first round warms the page cache and is not counted.
   const int rounds = o.runs + (o.runs > 1 ? 1 : 0);
   for (int r = 0; r < rounds; ++r) {
-    for (int k = 0; k < 2; ++k) {
-      const benchrun::Outcome out = benchrun::run(k == 0 ? plainArgs : tracedArgs, cwd);
+    for (int k = 0; k < 3; ++k) {
+      const benchrun::Outcome out = benchrun::run(args[k], cwd);
       if (out.exitCode != 0) {
-        fprintf(stderr, "%s: the %s build failed (exit %d)\n", d.name, k == 0 ? "plain" : "traced", out.exitCode);
+        fprintf(stderr, "%s: the %s build failed (exit %d)\n", d.name, builds[k], out.exitCode);
         return false;
       }
       if (r == 0 && k == 0) reference = out.out;
       if (out.out != reference) {
         fprintf(stderr, "%s: the %s build printed something else than the plain build's first run\n", d.name,
-                k == 0 ? "plain" : "traced");
+                builds[k]);
         return false;
       }
       if (rounds > 1 && r == 0) continue;
@@ -99,7 +104,8 @@ bool measure(const DesignSpec& d, const Options& o, const std::string& cwd, Timi
       cpu[k].push_back(out.cpuMs);
     }
   }
-  *t = {benchrun::median(wall[0]), benchrun::median(wall[1]), benchrun::median(cpu[0]), benchrun::median(cpu[1])};
+  *t = {benchrun::median(wall[0]), benchrun::median(wall[1]), benchrun::median(cpu[0]),
+        benchrun::median(cpu[1]),   benchrun::median(wall[2]), benchrun::median(cpu[2])};
   return true;
 }
 
@@ -159,8 +165,9 @@ bool traceFigures(const DesignSpec& d, TraceFigures* f) {
 }
 
 void printRow(const DesignSpec& d, const Timing& t, const TraceFigures& f) {
-  printf("| %s | %zu | %.1f | %.1f | **%.1f×** | %.1f | %.1f | %.1f× |\n", d.name, f.threads, t.plainWall, t.tracedWall,
-         t.tracedWall / t.plainWall, t.plainCpu, t.tracedCpu, t.tracedCpu / t.plainCpu);
+  printf("| %s | %zu | %.1f | %.1f | **%.1f×** | %.1f | %.1f | %.1f× | %.1f | **%.1f×** | %.1f | %.1f× |\n", d.name,
+         f.threads, t.plainWall, t.tracedWall, t.tracedWall / t.plainWall, t.plainCpu, t.tracedCpu,
+         t.tracedCpu / t.plainCpu, t.zlib1Wall, t.zlib1Wall / t.plainWall, t.zlib1Cpu, t.zlib1Cpu / t.plainCpu);
   fflush(stdout);
 }
 
@@ -225,8 +232,9 @@ int main(int argc, char** argv) {
     if (o.only.empty() || std::find(o.only.begin(), o.only.end(), d.name) != o.only.end()) chosen.push_back(&d);
 
   printf("Wall and CPU time, median of %d alternating runs (ms)\n\n", o.runs);
-  printf("| design | threads | plain wall | traced wall | wall slowdown | plain CPU | traced CPU | CPU slowdown |\n");
-  printf("|---|---|---|---|---|---|---|---|\n");
+  printf("| design | threads | plain wall | traced wall | wall slowdown | plain CPU | traced CPU | CPU slowdown | "
+         "zlib1: traced wall | wall slowdown | traced CPU | CPU slowdown |\n");
+  printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
   bool ok = true;
   std::vector<Timing> timings(chosen.size());
   std::vector<TraceFigures> figures(chosen.size());
