@@ -6,13 +6,7 @@
 //
 //   ./build/bench/prof_process_bench [--runs=N] [--max-events=N]
 #include <dirent.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cinttypes>
@@ -23,78 +17,22 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "process_run.h"
 
 namespace {
 
-struct Outcome {
-  double wallMs = 0;
-  double cpuMs = 0;
-  long maxRssKb = 0;
-  std::string out;
-};
+using benchrun::median;
+using benchrun::newestRunDir;
+using benchrun::Outcome;
 
-double nowMs() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
-
-// Runs argv in dir with standard output captured; exits on failure.
+// Runs args in dir; a failing program ends the benchmark.
 Outcome run(const std::vector<std::string>& args, const std::string& dir) {
-  const std::string outPath = dir + "/stdout.txt";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const double start = nowMs();
-  pid_t pid;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-    fprintf(stderr, "cannot start %s\n", argv[0]);
+  Outcome o = benchrun::run(args, dir);
+  if (o.exitCode != 0) {
+    fprintf(stderr, "%s failed\n", args[0].c_str());
     exit(1);
-  }
-  int status;
-  rusage usage;
-  wait4(pid, &status, 0, &usage);
-  Outcome o;
-  o.wallMs = nowMs() - start;
-  o.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-  o.maxRssKb = usage.ru_maxrss;
-  posix_spawn_file_actions_destroy(&actions);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    fprintf(stderr, "%s failed\n", argv[0]);
-    exit(1);
-  }
-  if (FILE* f = fopen(outPath.c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) o.out.append(buf, n);
-    fclose(f);
   }
   return o;
-}
-
-// The run directory with the highest number below profileDir.
-std::string newestRunDir(const std::string& profileDir) {
-  long best = -1;
-  std::string name;
-  if (DIR* d = opendir(profileDir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      const char* u = strrchr(e->d_name, '_');
-      if (u == nullptr || strncmp(e->d_name, "app_0_", 6) != 0) continue;
-      const long n = strtol(u + 1, nullptr, 10);
-      if (n > best) {
-        best = n;
-        name = e->d_name;
-      }
-    }
-    closedir(d);
-  }
-  return profileDir + "/" + name;
 }
 
 uint64_t traceBytes(const std::string& runDir) {
@@ -108,11 +46,6 @@ uint64_t traceBytes(const std::string& runDir) {
     closedir(d);
   }
   return total;
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
 }
 
 }  // namespace

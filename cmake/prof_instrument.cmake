@@ -1,6 +1,7 @@
 # prof_instrument(<target> [PROFILE_DIR <abs dir>] [TRACE_MEM ON|OFF] [TRACE_ALLOCS ON|OFF]
 #                 [RETURN_VALUES ON|OFF] [BASIC_BLOCKS ON|OFF] [SKIP_STACK ON|OFF]
-#                 [LIB_POINTER_ARGS ON|OFF] [ACCESS_KINDS ON|OFF] [EXCLUDE <pattern>...] [FLUSH_KIB <n>])
+#                 [LIB_POINTER_ARGS ON|OFF] [ACCESS_KINDS ON|OFF] [EXCLUDE <pattern>...] [FLUSH_KIB <n>]
+#                 [CODEC zlib4|zlib1])
 #
 # Turns an ordinary executable target into a profiled one: its C and C++
 # sources are compiled by clang 14 with the instrumenting plugin, and it is
@@ -15,6 +16,10 @@
 # FLUSH_KIB (default PROF_TRACE_FLUSH_KIB, 0) bounds what SIGKILL or a power
 # loss can take from a trace: every trace is flushed to its file at least
 # once per <n> KiB of records; 0 keeps the traces' bytes as without it.
+#
+# CODEC (default PROF_TRACE_CODEC, zlib4) compresses the traces with zlib at
+# level 4 or, with zlib1, at level 1, which takes less time and writes
+# larger files of the same format (figures in docs/performance.md).
 #
 # Everything the function needs is a cache entry or is found from this
 # file's own location, because it is called from other directories than the
@@ -55,6 +60,9 @@ else()
 endif()
 set(PROF_TRACE_FLUSH_KIB 0 CACHE STRING
     "Flush every trace of programs made with prof_instrument at least every this many KiB of records (0: off)")
+set(PROF_TRACE_CODEC zlib4 CACHE STRING
+    "Compression of the traces of programs made with prof_instrument: zlib4 (zlib level 4) or zlib1 (level 1, faster)")
+set_property(CACHE PROF_TRACE_CODEC PROPERTY STRINGS zlib4 zlib1)
 option(PROF_PLUGIN "Build and use the instrumenting compiler plugin (needs llvm-14-dev and clang-14)"
        ${prof_plugin_possible})
 if(PROF_PLUGIN AND NOT prof_plugin_possible)
@@ -82,7 +90,7 @@ endfunction()
 
 function(prof_instrument target)
   cmake_parse_arguments(ARG ""
-    "PROFILE_DIR;TRACE_MEM;TRACE_ALLOCS;RETURN_VALUES;BASIC_BLOCKS;SKIP_STACK;LIB_POINTER_ARGS;ACCESS_KINDS;FLUSH_KIB"
+    "PROFILE_DIR;TRACE_MEM;TRACE_ALLOCS;RETURN_VALUES;BASIC_BLOCKS;SKIP_STACK;LIB_POINTER_ARGS;ACCESS_KINDS;FLUSH_KIB;CODEC"
     "EXCLUDE" ${ARGN})
   if(ARG_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "prof_instrument(${target}): unknown arguments ${ARG_UNPARSED_ARGUMENTS}")
@@ -156,6 +164,14 @@ function(prof_instrument target)
   endif()
   if(ARG_FLUSH_KIB GREATER 0)
     target_compile_definitions(${target}_prof_stub PRIVATE PROF_TRACE_FLUSH_KIB=${ARG_FLUSH_KIB})
+  endif()
+  if(NOT DEFINED ARG_CODEC)
+    set(ARG_CODEC "${PROF_TRACE_CODEC}")
+  endif()
+  if(ARG_CODEC STREQUAL "zlib1")
+    target_compile_definitions(${target}_prof_stub PRIVATE PROF_TRACE_COMPRESSION_LEVEL=1)
+  elseif(NOT ARG_CODEC STREQUAL "zlib4")
+    message(FATAL_ERROR "prof_instrument(${target}): CODEC must be zlib4 or zlib1, got '${ARG_CODEC}'")
   endif()
 
   # As for hand-instrumented executables: fixed load address for the note,

@@ -1,7 +1,7 @@
 // Builds beyond one unit: a design over three units and an instrumented
-// static library, a program with a unit built without the plugin, and the
-// two things the runtime refuses, a second process and an instrumented
-// library loaded while the program runs.
+// static library, a program with a unit built without the plugin, the two
+// things the runtime refuses, a second process and an instrumented library
+// loaded while the program runs, and a build with the faster codec.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -11,6 +11,7 @@
 
 #include "expected_records.h"
 #include "plugin_run.h"
+#include "tracereader/tracereader.h"
 
 using plugintest::PluginRun;
 using plugintest::Records;
@@ -134,6 +135,28 @@ TEST(Refused, LoadingAnInstrumentedLibraryEndsTheProgramWithTheRuntimesMessage) 
   EXPECT_EQ(run.result.exitCode, 1);
   EXPECT_EQ(run.result.err, refusal);
 #endif
+}
+
+// The codec changes the compressed bytes only: the same records, in a zlib
+// stream whose header names the level (0x5E: level 4, 0x01: the fastest).
+TEST(Codec, Zlib1WritesTheSameRecordsAtTheFastestLevel) {
+  const PluginRun level4 = plugintest::runProgram("plain_vendel_O2");
+  const PluginRun level1 = plugintest::runProgram("plain_vendel_zlib1_O2");
+  ASSERT_EQ(level1.result.exitCode, 0) << level1.result.err;
+  EXPECT_EQ(level1.result.out, level4.result.out);
+  ASSERT_EQ(level1.threads.size(), level4.threads.size());
+  const std::string trace = "/thread0000-trace.txt";
+  const tracereader::InflatedTrace at4 = tracereader::readTraceFile(level4.runDir + trace);
+  const tracereader::InflatedTrace at1 = tracereader::readTraceFile(level1.runDir + trace);
+  ASSERT_TRUE(at4.complete && at1.complete) << at4.error << at1.error;
+  EXPECT_GT(at1.bytes.size(), 5120u) << "the trace spans several buffers";
+  EXPECT_EQ(at1.bytes, at4.bytes);
+  const std::string file4 = proctest::readFile(level4.runDir + trace);
+  const std::string file1 = proctest::readFile(level1.runDir + trace);
+  ASSERT_GE(file4.size(), 2u);
+  ASSERT_GE(file1.size(), 2u);
+  EXPECT_EQ(file4.substr(0, 2), "\x78\x5e");
+  EXPECT_EQ(file1.substr(0, 2), "\x78\x01");
 }
 
 }  // namespace

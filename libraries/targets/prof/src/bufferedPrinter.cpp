@@ -1,6 +1,7 @@
 // Creation, draining and closing of a thread's trace printer (the byte path
 // itself is inline in bufferedPrinter.h). Every trace file is one zlib
-// stream at level 4 with zlib's defaults; compressed bytes are written in
+// stream at level 4 with zlib's defaults (or at the faster level the build
+// chose, see compressionLevel); compressed bytes are written in
 // whole 64 KiB chunks and the rest when the printer is closed, never
 // flushed in between. Every failure is fatal and leaves the file truncated.
 #include "bufferedPrinter.h"
@@ -13,9 +14,21 @@
 
 #include "utils.h"
 
+// The zlib level of the executable's traces, defined by its start-up stub
+// only when the build chose a faster codec than the default.
+extern "C" __attribute__((weak)) const uint32_t __PROF_TraceCompressionLevel;
+
 namespace {
 
 constexpr int kCompressionLevel = 4;
+
+// A level outside zlib's 1 to 9 cannot come from the build's option, which
+// checks it; such a stub keeps the default rather than failing every trace.
+int compressionLevel() {
+  if (&__PROF_TraceCompressionLevel == nullptr) return kCompressionLevel;
+  const uint32_t level = __PROF_TraceCompressionLevel;
+  return level >= 1 && level <= 9 ? static_cast<int>(level) : kCompressionLevel;
+}
 
 [[noreturn]] void compressedWriteFailed() {
   __PROF_fatal_exit("spec:0:0: error: [TRACE] Trace buffer cannot be written to, exiting...5\n");
@@ -104,7 +117,7 @@ bufferedPrinterStruct_t* createBufferedPrinter(const char* fileName, size_t buff
   // whose failure would come too late to be reported with the write.
   setvbuf(stream, nullptr, _IONBF, 0);
   printer->out_file = stream;
-  do_init(&printer->c, stream, kCompressionLevel);
+  do_init(&printer->c, stream, compressionLevel());
   printer->current_count = 0;
   printer->buffer_size = bufferSize == 0 ? 1 : bufferSize;
   printer->buf = static_cast<U8*>(ProfMalloc(printer->buffer_size));

@@ -4,8 +4,9 @@
 // wrapper linked into the executable.
 //
 // Built into each executable with PROF_PROFILE_DIR, PROF_TRACE_MEM and
-// PROF_TRACE_ALLOCS defined by the build, and PROF_TRACE_FLUSH_KIB when
-// the build bounds the traces' loss.
+// PROF_TRACE_ALLOCS defined by the build, PROF_TRACE_FLUSH_KIB when the
+// build bounds the traces' loss and PROF_TRACE_COMPRESSION_LEVEL when it
+// chose a faster codec than zlib at level 4.
 #include <cstddef>
 #include <cstdint>
 
@@ -43,6 +44,11 @@ const char* __PROF_MainBinaryUid = kBinaryUid;
 // Every trace is flushed to its file at least once per this many KiB of
 // records; without it, only when the trace is finished.
 extern const uint32_t __PROF_TraceFlushKiB = PROF_TRACE_FLUSH_KIB;
+#endif
+
+#if defined(PROF_TRACE_COMPRESSION_LEVEL) && PROF_TRACE_COMPRESSION_LEVEL != 4
+// The zlib level of every trace; without it, level 4.
+extern const uint32_t __PROF_TraceCompressionLevel = PROF_TRACE_COMPRESSION_LEVEL;
 #endif
 
 // The note's descriptor points at the configuration's UID pointer; it lives

@@ -1,0 +1,274 @@
+// The benchmark of whole designs: each design built plainly and through the
+// plugin with each codec, run alternately in a scratch directory; every
+// traced build must print exactly what the plain build prints. Reports per
+// design the median wall and CPU time of the builds and their ratios to
+// the plain build's (the slowdown),
+// then from the traced run's traces the records, records per second, plain
+// and compressed bytes per record and the compression ratio, and the CPU
+// time of compressing those traces again as the runtime does, with zlib at
+// the runtime's level 4 (checked to give the trace files' very bytes) and
+// with the faster codecs (each checked to inflate back to the same plain
+// bytes), as a share of the traced run's CPU time.
+//
+//   prof_designs_bench [--runs=N] [--design=NAME]... [--quick]
+//
+// --quick runs each design once on its brief arguments (the test suite's
+// check that every path works); no time is ever judged here.
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "../process_run.h"
+#include "codec_timing.h"
+#include "designs_table.h"
+#include "tracereader/records.h"
+#include "tracereader/run_directory.h"
+#include "tracereader/tracereader.h"
+
+namespace designbench {
+namespace {
+
+struct Options {
+  int runs = 7;
+  bool quick = false;
+  std::vector<std::string> only;
+};
+
+struct Timing {
+  double plainWall = 0, tracedWall = 0, plainCpu = 0, tracedCpu = 0;
+  double zlib1Wall = 0, zlib1Cpu = 0;  // traced, with the faster codec
+};
+
+struct CodecFigures {
+  double cpuMs = 1e300;  // best of the replays
+  uint64_t bytes = 0;
+  bool inflatesBack = true;  // zlib inflates the stream to the plain bytes
+};
+
+struct TraceFigures {
+  size_t threads = 0;
+  uint64_t records = 0;
+  bool recordsComplete = true;  // every trace decoded to its end
+  uint64_t plainBytes = 0, compressedBytes = 0;
+  bool sameBytes = true;  // the replay of the runtime's codec gave the files' bytes
+  std::vector<CodecFigures> codecs;  // as replayCodecs()
+};
+
+std::vector<std::string> splitArgs(const char* text) {
+  std::istringstream in(text);
+  return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
+std::vector<uint8_t> readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Alternating runs of both builds; false (with a message) when a run fails
+// or the outputs differ.
+bool measure(const DesignSpec& d, const Options& o, const std::string& cwd, Timing* t) {
+  const char* const builds[3] = {"plain", "traced", "zlib1"};
+  std::vector<std::string> args[3];
+  const char* const programs[3] = {d.plain, d.traced, d.tracedZlib1};
+  for (int k = 0; k < 3; ++k) {
+    args[k] = splitArgs(o.quick ? d.quickArgs : d.args);
+    args[k].insert(args[k].begin(), programs[k]);
+  }
+  std::vector<double> wall[3], cpu[3];
+  std::string reference;
+  // The first round warms the page cache and is not counted.
+  const int rounds = o.runs + (o.runs > 1 ? 1 : 0);
+  for (int r = 0; r < rounds; ++r) {
+    for (int k = 0; k < 3; ++k) {
+      const benchrun::Outcome out = benchrun::run(args[k], cwd);
+      if (out.exitCode != 0) {
+        fprintf(stderr, "%s: the %s build failed (exit %d)\n", d.name, builds[k], out.exitCode);
+        return false;
+      }
+      if (r == 0 && k == 0) reference = out.out;
+      if (out.out != reference) {
+        fprintf(stderr, "%s: the %s build printed something else than the plain build's first run\n", d.name,
+                builds[k]);
+        return false;
+      }
+      if (rounds > 1 && r == 0) continue;
+      wall[k].push_back(out.wallMs);
+      cpu[k].push_back(out.cpuMs);
+    }
+  }
+  *t = {benchrun::median(wall[0]), benchrun::median(wall[1]), benchrun::median(cpu[0]),
+        benchrun::median(cpu[1]),   benchrun::median(wall[2]), benchrun::median(cpu[2])};
+  return true;
+}
+
+// Figures of the newest run directory; false when a trace is incomplete.
+bool traceFigures(const DesignSpec& d, TraceFigures* f) {
+  const std::string dir = benchrun::newestRunDir(d.profileDir);
+  const tracereader::RunDirectory run = tracereader::readRunDirectory(dir);
+  if (dir.empty() || run.traces.empty()) {
+    fprintf(stderr, "%s: no traces below %s\n", d.name, d.profileDir);
+    return false;
+  }
+  const tracereader::NameIndex names(run);
+  f->threads = run.traces.size();
+  std::vector<std::vector<uint8_t>> plain;
+  std::vector<std::vector<uint8_t>> files;
+  for (const tracereader::ThreadTrace& t : run.traces) {
+    files.push_back(readFile(t.path));
+    tracereader::InflatedTrace inflated = tracereader::inflateTrace(files.back());
+    if (!inflated.complete) {
+      fprintf(stderr, "%s: %s is not a complete trace: %s\n", d.name, t.path.c_str(), inflated.error.c_str());
+      return false;
+    }
+    f->compressedBytes += files.back().size();
+    f->plainBytes += inflated.bytes.size();
+    tracereader::MemoryValues values(inflated.bytes);
+    tracereader::RecordDecoder decoder(values, {.names = &names});
+    tracereader::Record r;
+    while (decoder.next(&r)) ++f->records;
+    if (decoder.status().state != tracereader::DecodeStatus::kEnded) {
+      f->recordsComplete = false;
+      fprintf(stderr, "%s: %s decodes only to offset %" PRIu64 ": %s\n", d.name, t.path.c_str(),
+              decoder.status().offset, decoder.status().reason.c_str());
+    }
+    plain.push_back(std::move(inflated.bytes));
+  }
+  // Best of three: the replay shares the machine like the runs did.
+  const std::vector<Codec> codecs = replayCodecs();
+  f->codecs.assign(codecs.size(), CodecFigures{});
+  for (int rep = 0; rep < 3; ++rep) {
+    for (size_t c = 0; c < codecs.size(); ++c) {
+      double ms = 0;
+      uint64_t bytes = 0;
+      for (size_t i = 0; i < plain.size(); ++i) {
+        const Compressed out = codecs[c].compress(plain[i], codecs[c].level);
+        ms += out.cpuMs;
+        bytes += out.bytes.size();
+        if (rep > 0) continue;
+        if (c == 0 && out.bytes != files[i]) f->sameBytes = false;
+        const tracereader::InflatedTrace back = tracereader::inflateTrace(out.bytes);
+        if (!back.complete || back.bytes != plain[i]) f->codecs[c].inflatesBack = false;
+      }
+      f->codecs[c].cpuMs = std::min(f->codecs[c].cpuMs, ms);
+      f->codecs[c].bytes = bytes;
+    }
+  }
+  return true;
+}
+
+void printRow(const DesignSpec& d, const Timing& t, const TraceFigures& f) {
+  printf("| %s | %zu | %.1f | %.1f | **%.1f×** | %.1f | %.1f | %.1f× | %.1f | **%.1f×** | %.1f | %.1f× |\n", d.name,
+         f.threads, t.plainWall, t.tracedWall, t.tracedWall / t.plainWall, t.plainCpu, t.tracedCpu,
+         t.tracedCpu / t.plainCpu, t.zlib1Wall, t.zlib1Wall / t.plainWall, t.zlib1Cpu, t.zlib1Cpu / t.plainCpu);
+  fflush(stdout);
+}
+
+void printTraceRow(const DesignSpec& d, const Timing& t, const TraceFigures& f) {
+  const double records = static_cast<double>(f.records);
+  printf("| %s | %.2f%s | %.1f | %.0f | %.2f | %.3f | %.2f | %s |\n", d.name, records / 1e6,
+         f.recordsComplete ? "" : "+", records / (t.tracedWall / 1e3) / 1e6, (t.tracedCpu - t.plainCpu) * 1e6 / records,
+         f.plainBytes / records, f.compressedBytes / records, static_cast<double>(f.plainBytes) / f.compressedBytes,
+         f.sameBytes ? "yes" : "NO");
+}
+
+void printCodecRow(const DesignSpec& d, const Timing& t, const TraceFigures& f) {
+  printf("| %s |", d.name);
+  for (const CodecFigures& c : f.codecs) {
+    printf(" %.0f (%.0f %%), %.0f MB/s, ratio %.2f%s |", c.cpuMs, 100 * c.cpuMs / t.tracedCpu,
+           f.plainBytes / 1e3 / c.cpuMs, static_cast<double>(f.plainBytes) / c.bytes,
+           c.inflatesBack ? "" : " NOT INFLATABLE");
+  }
+  printf("\n");
+}
+
+bool parse(int argc, char** argv, Options* o) {
+  bool runsGiven = false;
+  for (int i = 1; i < argc; ++i) {
+    if (strncmp(argv[i], "--runs=", 7) == 0) {
+      o->runs = std::max(1, atoi(argv[i] + 7));
+      runsGiven = true;
+    } else if (strncmp(argv[i], "--design=", 9) == 0) {
+      o->only.emplace_back(argv[i] + 9);
+    } else if (strcmp(argv[i], "--quick") == 0) {
+      o->quick = true;
+    } else {
+      return false;
+    }
+  }
+  if (o->quick && !runsGiven) o->runs = 1;
+  for (const std::string& name : o->only) {
+    if (std::none_of(std::begin(kDesigns), std::end(kDesigns), [&](const DesignSpec& d) { return name == d.name; })) {
+      fprintf(stderr, "no design named %s\n", name.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+}  // namespace designbench
+
+int main(int argc, char** argv) {
+  using namespace designbench;
+  Options o;
+  if (!parse(argc, argv, &o)) {
+    fprintf(stderr, "usage: %s [--runs=N] [--design=NAME]... [--quick]\ndesigns:", argv[0]);
+    for (const DesignSpec& d : kDesigns) fprintf(stderr, " %s", d.name);
+    fprintf(stderr, "\n");
+    return 2;
+  }
+  char scratch[] = "/tmp/prof-designs-bench-XXXXXX";
+  if (mkdtemp(scratch) == nullptr) return 1;
+  std::vector<const DesignSpec*> chosen;
+  for (const DesignSpec& d : kDesigns)
+    if (o.only.empty() || std::find(o.only.begin(), o.only.end(), d.name) != o.only.end()) chosen.push_back(&d);
+
+  printf("Wall and CPU time, median of %d alternating runs (ms)\n\n", o.runs);
+  printf("| design | threads | plain wall | traced wall | wall slowdown | plain CPU | traced CPU | CPU slowdown | "
+         "zlib1: traced wall | wall slowdown | traced CPU | CPU slowdown |\n");
+  printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+  bool ok = true;
+  std::vector<Timing> timings(chosen.size());
+  std::vector<TraceFigures> figures(chosen.size());
+  std::vector<bool> measured(chosen.size(), false);
+  for (size_t i = 0; i < chosen.size(); ++i) {
+    measured[i] = measure(*chosen[i], o, scratch, &timings[i]) && traceFigures(*chosen[i], &figures[i]);
+    if (!measured[i]) {
+      ok = false;
+      continue;
+    }
+    printRow(*chosen[i], timings[i], figures[i]);
+  }
+  printf("\nTraces of the last traced run\n\n");
+  printf("| design | records (M) | M records/s | added CPU ns/record | plain B/record | compressed B/record | "
+         "compression ratio | replay of zlib 4 = files |\n");
+  printf("|---|---|---|---|---|---|---|---|\n");
+  for (size_t i = 0; i < chosen.size(); ++i) {
+    if (!measured[i]) continue;
+    printTraceRow(*chosen[i], timings[i], figures[i]);
+    ok = ok && figures[i].sameBytes;
+  }
+  printf("\nCompression of those traces replayed as the runtime does it: CPU ms (share of the traced run's CPU "
+         "time), plain MB per CPU second, compression ratio\n\n|design|");
+  const std::vector<Codec> codecs = replayCodecs();
+  for (const Codec& c : codecs) printf(" %s |", c.name);
+  printf("\n|---|");
+  for (size_t c = 0; c < codecs.size(); ++c) printf("---|");
+  printf("\n");
+  for (size_t i = 0; i < chosen.size(); ++i) {
+    if (!measured[i]) continue;
+    printCodecRow(*chosen[i], timings[i], figures[i]);
+    for (const CodecFigures& c : figures[i].codecs) ok = ok && c.inflatesBack;
+  }
+  const std::string cleanup = std::string("rm -rf '") + scratch + "'";
+  if (system(cleanup.c_str()) != 0) ok = false;
+  return ok ? 0 : 1;
+}
