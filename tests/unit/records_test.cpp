@@ -191,7 +191,7 @@ TEST(RecordDecoder, AccessModeTwoTellsReadsFromWrites) {
                              3, 1, 8,                   // load from buf
                              50, 4, 5, 4,               // store into gTable
                              0, 202, 200,               // memcpy(gTable, buf)
-                             4, 5, 0, 16, 3, 1, 0, 16,  // destination, source
+                             4, 5, 0, 16, 5, 1, 1, 0, 16,  // destination, main's buf
                              2, 2});
   const Decoded d = decode(values({24, 5, 26, 2, 1}) + body);
   ASSERT_EQ(d.status.state, tracereader::DecodeStatus::kEnded) << d.status.reason << " at " << d.status.offset;
@@ -202,7 +202,7 @@ TEST(RecordDecoder, AccessModeTwoTellsReadsFromWrites) {
   const std::vector<std::pair<RecordKind, AccessDirection>> expected = {
       {RecordKind::kLocalAccess, AccessDirection::kWrite}, {RecordKind::kLocalAccess, AccessDirection::kRead},
       {RecordKind::kGlobalAccess, AccessDirection::kWrite}, {RecordKind::kGlobalAccess, AccessDirection::kWrite},
-      {RecordKind::kLocalAccess, AccessDirection::kRead}};
+      {RecordKind::kOuterAccess, AccessDirection::kRead}};
   EXPECT_EQ(accesses, expected);
   EXPECT_EQ(d.records[2].offset, 9u);  // the record starts at its tag
 
