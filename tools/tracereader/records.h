@@ -122,6 +122,9 @@ struct DecodeStatus {
   enum State { kRunning, kEnded, kStopped } state = kRunning;
   uint64_t offset = 0;  // where decoding stopped
   std::string reason;   // why (kStopped only)
+  // kStopped because the values ran out inside a record (nothing, or only
+  // the start of a value, follows): what a trace cut inside a record shows.
+  bool dataEnded = false;
 };
 
 inline constexpr size_t kMaxNameBytes = 256;
@@ -148,6 +151,7 @@ class RecordDecoder {
   };
 
   bool stop(uint64_t offset, std::string reason);
+  bool stopAtError(uint64_t offset, const std::string& context);
   bool read(uint64_t* value, const char* what);
   bool header(Record* r);
   bool entry(Record* r);
