@@ -137,7 +137,8 @@ void printThreadText(const Io& io, const tracereader::ThreadTrace& t, const trac
     std::fprintf(io.out, "not read: %s\n", tail.openError.c_str());
     return;
   }
-  std::fprintf(io.out, "%s; %llu %s\n", outcomeText(tail).c_str(), ull(tail.count), tail.labelled ? "records" : "values");
+  std::fprintf(io.out, "%s; %llu %s%s\n", outcomeText(tail).c_str(), ull(tail.count), tail.labelled ? "record" : "value",
+               tail.count == 1 ? "" : "s");
   if (tail.state != tracereader::StreamState::kComplete)
     std::fprintf(io.out, "  stream: %s (%s)\n", tracereader::stateName(tail.state), tail.detail.c_str());
   if (tail.frames.end == TraceEnd::kCrashed || tail.frames.end == TraceEnd::kEndedProcess ||

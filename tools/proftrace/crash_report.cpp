@@ -97,9 +97,13 @@ void printCrashText(std::FILE* out, const tracereader::RunDirectory& run, const 
   if (crash.location) std::fprintf(out, "  falls into:       %s\n", locationText(run, names, *crash.location).c_str());
   if (crash.instruction) std::fprintf(out, "  instruction:      %s\n", hex(*crash.instruction).c_str());
   for (const tracereader::CrashThread& t : crash.threads) {
-    const std::string depth = t.hasDepth ? std::to_string(t.depth) + (t.depth == 1 ? " frame" : " frames") : "? frames";
-    std::fprintf(out, "  thread %-9u  trace %s; stack (%s, innermost first): %s\n", t.thread,
-                 t.trace ? tracereader::crashTraceName(*t.trace) : "?", depth.c_str(), stackText(t, names).c_str());
+    const std::string label = "thread " + std::to_string(t.thread) + ":";
+    const std::string stack = t.hasStack && t.hasDepth && t.depth != 0
+                                  ? "stack (" + std::to_string(t.depth) + (t.depth == 1 ? " frame" : " frames") +
+                                        ", innermost first): " + stackText(t, names)
+                                  : "stack: " + stackText(t, names);
+    std::fprintf(out, "  %-17s trace %s; %s\n", label.c_str(), t.trace ? tracereader::crashTraceName(*t.trace) : "?",
+                 stack.c_str());
   }
   if (crash.cut)
     std::fprintf(out, "  (the crash file was cut at %zu bytes: threads after the last listed are missing)\n",

@@ -100,7 +100,7 @@ EndFacts EndTracker::finish(const tracereader::RecordDecoder& decoder, const tra
     f.end = TraceEnd::kNotFollowed;
     f.stop = "at offset " + std::to_string(status.offset) + ": " + status.reason;
     f.dataEnded = status.dataEnded;
-    f.stopOffset = status.offset;
+    f.stopOffset = status.recordOffset;
     // The frames as they stood before the record the labels stopped in.
     f.stopDepth = decoder.depth();
     f.stopInnermost = std::string(decoder.innermostName());

@@ -51,7 +51,7 @@ struct EndFacts {
   std::optional<uint32_t> endedBy;    // kRunningAtExit: the thread that ended the process
   std::string stop;                   // kNotFollowed: where and why the labels stopped
   bool dataEnded = false;             // the labels stopped because the values ran out inside a record
-  uint64_t stopOffset = 0;            // where the labels stopped
+  uint64_t stopOffset = 0;            // where the record the labels stopped in began
   uint64_t stopDepth = 0;             // the frames open there, and the innermost one's function
   std::string stopInnermost;
   // Set when the run's crash file lists this trace: what became of it, the

@@ -5,6 +5,7 @@
 // a thread name).
 #include "tracereader/records.h"
 
+#include <algorithm>
 #include <array>
 #include <new>
 
@@ -102,6 +103,7 @@ RecordDecoder::RecordDecoder(ValueSource& source, const DecoderOptions& options)
 bool RecordDecoder::stop(uint64_t offset, std::string reason) {
   status_.state = DecodeStatus::kStopped;
   status_.offset = offset;
+  status_.recordOffset = std::min(offset, recordStart_);
   try {
     status_.reason = std::move(reason);
   } catch (...) {
@@ -138,6 +140,7 @@ bool RecordDecoder::next(Record* r) {
   try {
     *r = Record{};
     r->offset = source_.offset();
+    recordStart_ = r->offset;
     if (!headerDone_) return header(r);
     Leb128 first;
     switch (source_.next(&first)) {

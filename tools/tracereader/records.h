@@ -125,6 +125,7 @@ struct DecodeStatus {
   // kStopped because the values ran out inside a record (nothing, or only
   // the start of a value, follows): what a trace cut inside a record shows.
   bool dataEnded = false;
+  uint64_t recordOffset = 0;  // kStopped: where the record it stopped in began
 };
 
 inline constexpr size_t kMaxNameBytes = 256;
@@ -166,6 +167,7 @@ class RecordDecoder {
   DecoderOptions options_;
   DecodeStatus status_;
   std::vector<Frame> frames_;
+  uint64_t recordStart_ = 0;
   bool headerDone_ = false;
   bool traceAccesses_ = false;
   bool traceAllocations_ = false;
