@@ -118,7 +118,9 @@ int infoCommand(int argc, const char* const* argv, const Io& io) {
     bool explained = false;
     if (listed != nullptr && listed->trace) {
       using tracereader::CrashTrace;
-      atTheCrash = std::string(", ") + tracereader::crashTraceName(*listed->trace) + " at the crash";
+      atTheCrash = *listed->trace == CrashTrace::kClosed
+                       ? std::string(", closed before the crash")
+                       : std::string(", ") + tracereader::crashTraceName(*listed->trace) + " at the crash";
       explained = (*listed->trace == CrashTrace::kUnfinished) ||
                   (*listed->trace == CrashTrace::kFinishedCutRecord && cutOnlyByTheCrash(scan));
     }

@@ -53,7 +53,8 @@ std::string EndFacts::describe() const {
       } else {
         text = "ended at the crash: " +
                (openFrames == 0 ? std::string("between calls") : "running in " + inner + " (" + frames + " open)") +
-               " when " + (crashThread ? "thread " + std::to_string(*crashThread) : std::string("the process")) +
+               " when " +
+               (crashThread ? "thread " + std::to_string(*crashThread) : std::string("a thread that ran no instrumented code")) +
                " received " + crashSignal;
       }
       if (cutRecord)
@@ -75,8 +76,8 @@ std::string EndFacts::describeCrashOutcome() const {
     case tracereader::CrashTrace::kClosed: return "";
     case tracereader::CrashTrace::kUnfinished:
       return "unfinished at the crash (" + crashSignal +
-             "): its thread was stopped inside the compressor or held its trace, so the crash handler could not "
-             "finish it; it holds what was written before";
+             "): its thread was stopped inside the compressor or held its trace for more than two seconds, so the "
+             "crash handler could not finish it; it holds what was written before";
   }
   return "";
 }

@@ -246,8 +246,9 @@ TEST(Proftrace, ReadsARunEndedByASignalAsItsCrashFileSays) {
   writeTrace(dir + "/thread0000-trace.txt", trace({0, 200, 0, 0, 202, 200}));
   writeTrace(dir + "/thread0001-trace.txt", trace({0, 203, 0, 0, 201, 203, 4, 1, 8}));
   writeTrace(dir + "/thread0002-trace.txt", trace({0, 203, 0, 0, 201, 203, 4, 1}));  // an access cut after its id
-  std::vector<uint8_t> unfinished(header);
-  writeTrace(dir + "/thread0003-trace.txt", unfinished);
+  // The first compressed bytes of a trace, without its end: what a stream
+  // interrupted inside deflate leaves.
+  writeTrace(dir + "/thread0003-trace.txt", header);
   copyPrefix(dir + "/thread0003-trace.txt", dir + "/thread0003-cut", 8);
   ASSERT_EQ(std::rename((dir + "/thread0003-cut").c_str(), (dir + "/thread0003-trace.txt").c_str()), 0);
   writeText(dir + "/crash", crashText);
@@ -265,8 +266,9 @@ TEST(Proftrace, ReadsARunEndedByASignalAsItsCrashFileSays) {
                       "open) when thread 1 received SIGSEGV; the values from offset 14 on begin a record the crash "
                       "cut)\n" +
                 dir + "/thread0003-trace.txt: unfinished at the crash (SIGSEGV): its thread was stopped inside the "
-                      "compressor or held its trace, so the crash handler could not finish it; it holds what was "
-                      "written before: truncated (no end of stream, no checksum); decodes to offset 5 (5 values)\n");
+                      "compressor or held its trace for more than two seconds, so the crash handler could not "
+                      "finish it; it holds what was written before: truncated (no end of stream, no checksum); "
+                      "decodes to offset 5 (5 values)\n");
 
   const RunResult json = proftrace({"dump", "--labels", "--json", dir + "/thread0002-trace.txt"});
   EXPECT_EQ(json.exitCode, 0) << json.err;
