@@ -6,6 +6,7 @@ set(PROF_READER_FUZZ_SOURCES
   ${PROJECT_SOURCE_DIR}/tools/tracereader/tracereader.cpp
   ${PROJECT_SOURCE_DIR}/tools/tracereader/trace_stream.cpp
   ${PROJECT_SOURCE_DIR}/tools/tracereader/run_directory.cpp
+  ${PROJECT_SOURCE_DIR}/tools/tracereader/crash_file.cpp
   ${PROJECT_SOURCE_DIR}/tools/tracereader/records.cpp)
 file(GLOB PROF_PROFTRACE_FUZZ_SOURCES ${PROJECT_SOURCE_DIR}/tools/proftrace/*.cpp)
 list(FILTER PROF_PROFTRACE_FUZZ_SOURCES EXCLUDE REGEX "/main\\.cpp$")

@@ -1,7 +1,7 @@
 // Fuzz target of the reader library. The input is read three ways: as a
 // compressed trace (streaming, and whole under a small limit), as inflated
 // values for the labelled decoder under both conventions, and as the text
-// of the run directory's files. Nothing may crash, hang, leak or grow
+// of the run directory's files (the crash file's among them). Nothing may crash, hang, leak or grow
 // beyond the limits; the streaming and whole reads must agree.
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "tracereader/crash_file.h"
 #include "tracereader/records.h"
 #include "tracereader/run_directory.h"
 #include "tracereader/trace_stream.h"
@@ -83,6 +84,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const tracereader::NameLines lines = tracereader::parseNameLines(text, &problems);
   (void)lines;
   (void)tracereader::traceFileThread(text);
+  // The crash file's groups come in increasing thread order, whatever the text.
+  const tracereader::CrashRecord crash = tracereader::parseCrashFile(text);
+  for (size_t i = 1; i < crash.threads.size(); ++i)
+    if (crash.threads[i].thread <= crash.threads[i - 1].thread) std::abort();
   (void)streamed;
   return 0;
 }

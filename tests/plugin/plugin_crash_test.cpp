@@ -6,6 +6,10 @@
 // every thread's virtual call stack. A design's own handler that recovers
 // leaves an ordinary run without crash file.
 //
+// proftrace reads each crashed run as a crash: check's own status and
+// line, the crash record in info, and the crash command's stacks and last
+// records, its JSON parsed strictly.
+//
 // Under the sanitizers the runtime's handler is not installed for the
 // signals the sanitizer handles itself (SIGSEGV, SIGBUS, SIGFPE): those
 // cases are skipped there, and so is the recovered null store where the
@@ -22,6 +26,7 @@
 
 #include "expected_records.h"
 #include "plugin_run.h"
+#include "strict_json.h"
 
 using plugintest::PluginRun;
 using plugintest::Records;
@@ -99,6 +104,45 @@ void expectKilledBy(const PluginRun& run, int sig) {
   EXPECT_EQ(run.result.exitCode, -1);
 }
 
+proctest::RunResult proftrace(const std::vector<std::string>& args) { return proctest::run(PROFTRACE_PATH, args); }
+
+// `proftrace crash --json` of the run, parsed strictly.
+plugintest::JsonValue crashReport(const PluginRun& run, int last) {
+  const proctest::RunResult r = proftrace({"crash", run.runDir, "--last", std::to_string(last), "--json"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  return plugintest::parseStrictJson(r.out);
+}
+
+// A thread's last records as "<kind> <name>" (the name where there is one).
+std::vector<std::string> lastRecords(const plugintest::JsonValue& report, uint32_t thread) {
+  std::vector<std::string> out;
+  for (const auto& t : report["threads"].array) {
+    if (t["thread"].u() != thread) continue;
+    for (const auto& r : t["records"].array)
+      out.push_back(r["kind"].string + (r.has("name") ? " " + r["name"].string : ""));
+  }
+  return out;
+}
+
+// A thread's stack at the crash in names, innermost first.
+std::string reportedStack(const plugintest::JsonValue& report, uint32_t thread) {
+  std::string names;
+  for (const auto& t : report["crash"]["threads"].array)
+    if (t["thread"].u() == thread)
+      for (const auto& f : t["stack"].array) names += (names.empty() ? "" : " ") + f["name"].string;
+  return names;
+}
+
+// check's status and lines for a run that crashed.
+void expectCheckedAsCrashed(const PluginRun& run, const std::string& crashLine, const std::vector<std::string>& ends) {
+  const proctest::RunResult check = proftrace({"check", run.runDir});
+  EXPECT_EQ(check.exitCode, 3) << check.out;
+  EXPECT_NE(check.out.find(run.runDir + ": CRASHED: " + crashLine + "; 'proftrace crash "), std::string::npos)
+      << check.out;
+  for (const std::string& end : ends) EXPECT_NE(check.out.find(end), std::string::npos) << check.out;
+  EXPECT_EQ(check.out.find("BAD"), std::string::npos) << check.out;
+}
+
 PluginRun decoded(PluginRun run, const std::string& program) {
   run.runDir = proctest::latestRunDir(plugintest::profileDir(program));
   run.names = plugintest::readRunNames(run.runDir);
@@ -165,6 +209,31 @@ TEST(PluginCrash, OutOfBoundsStorePastAGlobalArray) {
   EXPECT_EQ(crash.at("trace 0"), "finished");
   EXPECT_EQ(stackNames(run, crash.at("stack 0")), "store main");
   EXPECT_EQ(crash.at("depth 0"), "2");
+
+  expectCheckedAsCrashed(run, "SIGSEGV (signal 11, code 1 SEGV_MAPERR) in thread 0",
+                         {"thread0000-trace.txt: ok (197 values, 212 bytes; ended at the crash: stopped by SIGSEGV in "
+                          "store with 2 frames open)"});
+  const proctest::RunResult info = proftrace({"info", run.runDir});
+  EXPECT_EQ(info.exitCode, 0) << info.err;
+  EXPECT_NE(info.out.find("Crash:              SIGSEGV (signal 11, code 1 SEGV_MAPERR) in thread 0\n"
+                          "  address:          " + crash.at("address") + "\n"
+                          "  stack pointer:    " + crash.at("stack-pointer") + "\n"
+                          "  falls into:       nothing; the nearest below is global table (variable " +
+                          std::to_string(uid) + ", 256 bytes): the address is 1073741568 bytes past its end "
+                          "(offset 1073741824 from its start)\n"
+                          "  thread 0:         trace finished; stack (2 frames, innermost first): store [" +
+                          crash.at("stack 0").substr(0, crash.at("stack 0").find(' ')) + "] <- main ["),
+            std::string::npos)
+      << info.out;
+  EXPECT_NE(info.out.find(", complete, finished at the crash, "), std::string::npos) << info.out;
+  const auto report = crashReport(run, 5);
+  EXPECT_EQ(report["crash"]["location"]["kind"].string, "global");
+  EXPECT_EQ(report["crash"]["location"]["name"].string, "table");
+  EXPECT_EQ(report["crash"]["location"]["pastEnd"].u(), 1073741568u);
+  EXPECT_EQ(lastRecords(report, 0), (std::vector<std::string>{"local-access index", "local-access value",
+                                                              "local-access value", "local-access index",
+                                                              "global-access"}));
+  EXPECT_EQ(report["threads"].array.at(0)["frames"].string, "crashed");
 }
 
 TEST(PluginCrash, NullStoreInAWorkerWhileTwoOthersRun) {
@@ -199,6 +268,30 @@ TEST(PluginCrash, NullStoreInAWorkerWhileTwoOthersRun) {
     const std::string stack = stackNames(run, crash.at(t));
     EXPECT_TRUE(stack == "spin" || stack == "step spin") << stack;
   }
+
+  expectCheckedAsCrashed(run, "SIGSEGV (signal 11, code 1 SEGV_MAPERR) in thread 3",
+                         {"thread0000-trace.txt: ok (50 values, 59 bytes; ended at the crash: running in pthread_join "
+                          "(2 frames open) when thread 3 received SIGSEGV)",
+                          "thread0003-trace.txt: ok (", "; ended at the crash: stopped by SIGSEGV in faulty with 1 "
+                          "frame open)"});
+  const auto report = crashReport(run, 4);
+  EXPECT_EQ(report["crash"]["thread"].u(), 3u);
+  EXPECT_EQ(report["crash"]["location"]["kind"].string, "none");
+  EXPECT_EQ(reportedStack(report, 0), "pthread_join main");
+  EXPECT_EQ(reportedStack(report, 3), "faulty");
+  EXPECT_EQ(lastRecords(report, 0), (std::vector<std::string>{"thread-create", "exit pthread_create", "local-access c",
+                                                              "entry pthread_join"}));
+  EXPECT_EQ(lastRecords(report, 3), (std::vector<std::string>{"global-access countA", "global-access countB",
+                                                              "local-access target", "global-access"}));
+  for (uint32_t t : {1u, 2u}) EXPECT_EQ(lastRecords(report, t).size(), 4u) << t;
+  // Every trace ends at the crash, none left open; stats says so too.
+  for (const auto& t : report["threads"].array) EXPECT_EQ(t["frames"].string, "crashed") << t["thread"].u();
+  const proctest::RunResult stats = proftrace({"stats", run.runDir});
+  EXPECT_EQ(stats.exitCode, 0) << stats.out << stats.err;
+  EXPECT_NE(stats.out.find("  end: ended at the crash: stopped by SIGSEGV in faulty with 1 frame open\n"),
+            std::string::npos)
+      << stats.out;
+  EXPECT_EQ(stats.out.find("NOTE"), std::string::npos) << stats.out;
 }
 
 TEST(PluginCrash, IntegerDivisionByZero) {
@@ -256,6 +349,24 @@ TEST(PluginCrash, FailedAssertInAShortRun) {
   EXPECT_EQ(crash.at("code"), "-6 SI_TKILL");
   EXPECT_EQ(crash.count("address"), 0u);
   EXPECT_EQ(stackNames(run, crash.at("stack 0")), "__assert_fail check main");
+
+  expectCheckedAsCrashed(run, "SIGABRT (signal 6, code -6 SI_TKILL) in thread 0",
+                         {"thread0000-trace.txt: ok (35 values, 40 bytes; ended at the crash: stopped by SIGABRT in "
+                          "__assert_fail with 3 frames open)"});
+  // The whole run, fewer records than asked for.
+  const auto report = crashReport(run, 20);
+  EXPECT_EQ(report["crash"]["code"].number, -6);
+  EXPECT_EQ(report["crash"]["sender"].u(), std::stoull(crash.at("sender")));
+  EXPECT_EQ(reportedStack(report, 0), "__assert_fail check main");
+  EXPECT_EQ(lastRecords(report, 0),
+            (std::vector<std::string>{"header", "entry main", "local-access retval", "local-access argc",
+                                      "local-access argv", "local-access argv", "local-access argc", "entry check",
+                                      "local-access value", "local-access value", "entry __assert_fail"}));
+  const proctest::RunResult labels = proftrace({"dump", "--labels", run.runDir + "/thread0000-trace.txt"});
+  EXPECT_EQ(labels.exitCode, 0) << labels.err;
+  EXPECT_NE(labels.out.find("; ended at the crash: stopped by SIGABRT in __assert_fail with 3 frames open\n"),
+            std::string::npos)
+      << labels.out;
 }
 
 TEST(PluginCrash, InterruptWhileBlockedInAConditionWait) {

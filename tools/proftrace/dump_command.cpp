@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "output.h"
+#include "record_fields.h"
 #include "proftrace.h"
 #include "trace_end.h"
 #include "trace_scan.h"
@@ -48,112 +49,12 @@ constexpr const char* kHelp =
     "abort or quick_exit (the thread ended the process), or in a thread still running\n"
     "when another thread of the run ended the process (by such a call or by returning\n"
     "from main). The end line says which; frames left open otherwise are a finding.\n"
+    "In a run ended by a signal (its run directory holds a crash file) the traces the\n"
+    "crash handler finished end at the crash, with frames open: the end line says so,\n"
+    "and a record the crash cut short is where the labels stop, not a finding.\n"
     "--json: the document's fields are described in docs/proftrace.md.\n"
     "Exit status: 0 when the trace is complete (and, with --labels, every value was\n"
     "placed and no frame was left open otherwise), 1 otherwise, 2 on a usage error.\n";
-
-struct Field {
-  enum Type { kNumber, kText, kFlag };
-  Field(const char* k, uint64_t n) : key(k), jsonKey(k), type(kNumber), number(n) {}
-  Field(const char* k, bool b) : key(k), jsonKey(k), type(kFlag), number(b ? 1 : 0) {}
-  Field(const char* k, std::string t) : key(k), jsonKey(k), type(kText), text(std::move(t)) {}
-  // A field whose text name would repeat a key of the JSON record object.
-  Field(const char* k, const char* json, uint64_t n) : key(k), jsonKey(json), type(kNumber), number(n) {}
-  const char* key;
-  const char* jsonKey;  // every key of a JSON record is distinct from "offset", "depth" and "kind"
-  Type type;
-  uint64_t number = 0;
-  std::string text;
-};
-
-std::vector<Field> fieldsOf(const Record& r) {
-  std::vector<Field> f;
-  const auto name = [&](const char* key, std::string_view n) {
-    if (!n.empty()) f.emplace_back(key, std::string(n));
-  };
-  switch (r.kind) {
-    case RecordKind::kHeader:
-      f.emplace_back("version", r.value);
-      f.emplace_back("accesses", r.traceAccesses);
-      f.emplace_back("allocations", r.traceAllocations);
-      break;
-    case RecordKind::kEntry:
-      f.emplace_back("function", r.id);
-      name("name", r.function);
-      f.emplace_back("caller", r.value);
-      break;
-    case RecordKind::kExit:
-    case RecordKind::kUnwind:
-    case RecordKind::kExitWithValue:
-      if (r.id != 0 || !r.function.empty()) f.emplace_back("function", r.id);
-      name("name", r.function);
-      if (r.kind == RecordKind::kExitWithValue) f.emplace_back("value", r.value);
-      break;
-    case RecordKind::kUnwindStop: f.emplace_back("location", r.value); break;
-    case RecordKind::kVla: f.emplace_back("size", r.value); break;
-    case RecordKind::kHeapAlloc:
-    case RecordKind::kHeapRealloc:
-      f.emplace_back("block", r.id);
-      f.emplace_back("size", r.value);
-      f.emplace_back("address", r.address);
-      break;
-    case RecordKind::kHeapFree:
-      f.emplace_back("block", r.id);
-      f.emplace_back("size", r.value);
-      break;
-    case RecordKind::kThreadCreate:
-    case RecordKind::kThreadJoin:
-    case RecordKind::kThreadNameNull: f.emplace_back("thread", r.id); break;
-    case RecordKind::kThreadName:
-      f.emplace_back("thread", r.id);
-      f.emplace_back("length", r.value);
-      f.emplace_back("name", r.text);
-      break;
-    case RecordKind::kLocalAccess:
-    case RecordKind::kGlobalAccess:
-    case RecordKind::kOuterAccess:
-    case RecordKind::kHeapAccess:
-    case RecordKind::kRemoteAccess:
-      f.emplace_back(r.kind == RecordKind::kHeapAccess ? "block" : "variable", r.id);
-      name("name", r.variable);
-      if (r.kind == RecordKind::kOuterAccess) f.emplace_back("frame", r.frame);
-      if (r.kind == RecordKind::kRemoteAccess) f.emplace_back("function", r.frame);
-      if (r.kind == RecordKind::kLocalAccess || r.kind == RecordKind::kOuterAccess || r.kind == RecordKind::kRemoteAccess)
-        name("in", r.function);
-      if (r.kind == RecordKind::kRemoteAccess) f.emplace_back("thread", r.thread);
-      // The text line shows the record's own offset in a column; JSON has
-      // it under "offset", so the offset inside the variable is named apart.
-      f.emplace_back("offset", "accessOffset", r.value);
-      if (r.hasBlockSize) f.emplace_back("blocksize", r.blockSize);
-      name("direction", tracereader::accessDirectionName(r.direction));  // access mode 2 only
-      break;
-  }
-  return f;
-}
-
-void printFieldsText(std::FILE* out, const std::vector<Field>& fields) {
-  for (const Field& f : fields) {
-    if (f.type == Field::kNumber) {
-      std::fprintf(out, " %s=%llu", f.key, static_cast<unsigned long long>(f.number));
-    } else if (f.type == Field::kFlag) {
-      std::fprintf(out, " %s=%s", f.key, f.number != 0 ? "on" : "off");
-    } else {
-      std::fprintf(out, " %s=\"%s\"", f.key, printable(f.text).c_str());
-    }
-  }
-}
-
-void printFieldsJson(std::FILE* out, const std::vector<Field>& fields) {
-  for (const Field& f : fields) {
-    if (f.type == Field::kNumber) {
-      std::fprintf(out, ",\"%s\":%llu", f.jsonKey, static_cast<unsigned long long>(f.number));
-    } else if (f.type == Field::kFlag) {
-      std::fprintf(out, ",\"%s\":%s", f.jsonKey, f.number != 0 ? "true" : "false");
-    } else {
-      std::fprintf(out, ",\"%s\":%s", f.jsonKey, jsonString(f.text).c_str());
-    }
-  }
-}
 
 struct EndState {
   tracereader::StreamState state;
@@ -177,6 +78,15 @@ void printEnd(const Io& io, bool json, const EndState& e, const char* counted) {
                    static_cast<unsigned long long>(f.openFrames));
       if (f.openFrames != 0) std::fprintf(io.out, ",\"innermost\":%s", jsonString(f.innermost).c_str());
       if (f.endedBy) std::fprintf(io.out, ",\"endedBy\":%u", *f.endedBy);
+      if (f.crashTrace) {
+        std::fprintf(io.out, ",\"crash\":{\"signal\":%s,\"receivedBy\":", jsonString(f.crashSignal).c_str());
+        if (f.crashThread) {
+          std::fprintf(io.out, "%u", *f.crashThread);
+        } else {
+          std::fputs("null", io.out);
+        }
+        std::fprintf(io.out, ",\"trace\":\"%s\"}", tracereader::crashTraceName(*f.crashTrace));
+      }
     }
     std::fprintf(io.out, "}}\n");
   } else {
@@ -184,12 +94,16 @@ void printEnd(const Io& io, bool json, const EndState& e, const char* counted) {
                                    ? std::string("stream not read to its end")
                                    : std::string(tracereader::stateName(e.state)) + " stream" +
                                          (complete || e.detail.empty() ? "" : " (" + e.detail + ")");
-    const bool normalOpen = e.frames != nullptr && (e.frames->end == TraceEnd::kEndedProcess ||
-                                                    e.frames->end == TraceEnd::kRunningAtExit);
+    const bool normalOpen = e.frames != nullptr &&
+                            (e.frames->end == TraceEnd::kEndedProcess || e.frames->end == TraceEnd::kRunningAtExit ||
+                             e.frames->end == TraceEnd::kCrashed);
+    // A trace the crash left unfinished says so where its frames are unknown.
+    const std::string frames = normalOpen          ? e.frames->describe()
+                               : e.frames != nullptr ? e.frames->describeCrashOutcome()
+                                                     : std::string();
     std::fprintf(io.out, "# end: %s, %llu %s, offset %llu%s%s%s%s\n", stream.c_str(),
                  static_cast<unsigned long long>(e.count), counted, static_cast<unsigned long long>(e.offset),
-                 e.stop.empty() ? "" : "; stopped ", e.stop.c_str(), normalOpen ? "; " : "",
-                 normalOpen ? e.frames->describe().c_str() : "");
+                 e.stop.empty() ? "" : "; stopped ", e.stop.c_str(), frames.empty() ? "" : "; ", frames.c_str());
   }
 }
 
@@ -292,17 +206,11 @@ int dumpRecords(const std::string& path, bool json, tracereader::Convention conv
   EndTracker tracker;
   while (decoder.next(&r)) {
     tracker.see(r);
-    const auto fields = fieldsOf(r);
     if (json) {
-      std::fprintf(io.out, "%s{\"offset\":%llu,\"depth\":%u,\"kind\":\"%s\"", count == 0 ? "" : ",",
-                   static_cast<unsigned long long>(r.offset), r.depth, tracereader::recordKindName(r.kind));
-      printFieldsJson(io.out, fields);
-      std::fputc('}', io.out);
+      if (count != 0) std::fputc(',', io.out);
+      printRecordJson(io.out, r);
     } else {
-      std::fprintf(io.out, "  %8llu %5u %s", static_cast<unsigned long long>(r.offset), r.depth,
-                   tracereader::recordKindName(r.kind));
-      printFieldsText(io.out, fields);
-      std::fputc('\n', io.out);
+      printRecordText(io.out, r, "  ");
     }
     ++count;
     progress.tick();
@@ -319,8 +227,13 @@ int dumpRecords(const std::string& path, bool json, tracereader::Convention conv
   } else if (frames.finding()) {
     stop = frames.describe();
   }
-  printEnd(io, json, {stream.state(), stream.detail(), stream.offset(), count, stop, &frames}, "records");
   const bool complete = stream.state() == tracereader::StreamState::kComplete && stream.trailingBytes() == 0;
+  // Labels that ran into the record the crash cut stop where the trace ends.
+  if (frames.end == TraceEnd::kCrashed && frames.cutRecord) {
+    printEnd(io, json, {stream.state(), stream.detail(), stream.offset(), count, "", &frames}, "records");
+    return complete ? kExitOk : kExitFinding;
+  }
+  printEnd(io, json, {stream.state(), stream.detail(), stream.offset(), count, stop, &frames}, "records");
   if (!stop.empty()) std::fprintf(io.err, "proftrace: %s: labels stop %s\n", path.c_str(), stop.c_str());
   if (!complete && stream.state() != tracereader::StreamState::kReading)
     std::fprintf(io.err, "proftrace: %s: %s%s%s\n", path.c_str(), tracereader::stateName(stream.state()),

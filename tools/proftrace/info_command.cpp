@@ -2,6 +2,7 @@
 // summary line per thread trace.
 #include <string>
 
+#include "crash_report.h"
 #include "output.h"
 #include "proftrace.h"
 #include "trace_scan.h"
@@ -19,9 +20,14 @@ constexpr const char* kHelp =
     "and per thread: trace file, compressed and raw size, whether the stream is complete\n"
     "(ends with its checksum), the trace modes of its header and its number of values.\n"
     "A run without function name lines (hand instrumentation) gets a line saying why its\n"
-    "records cannot be labelled.\n"
-    "Exit status: 0 when the manifest and every trace are sound, 1 when something is\n"
-    "missing, malformed, truncated or damaged (named on standard error), 2 on a usage error.\n";
+    "records cannot be labelled. A run ended by a signal gets its crash record: the\n"
+    "signal and its code, the thread that received it, the faulting address and what it\n"
+    "falls into, and every thread's stack at the crash with names; each thread's line\n"
+    "then says what the crash handler made of its trace.\n"
+    "Exit status: 0 when the manifest, the crash file and every trace are sound (a trace\n"
+    "the crash file says was cut or left unfinished is not a finding), 1 when something\n"
+    "is missing, malformed, truncated or damaged (named on standard error), 2 on a usage\n"
+    "error.\n";
 
 std::string baseName(const std::string& path) {
   const size_t slash = path.find_last_of('/');
@@ -94,6 +100,10 @@ int infoCommand(int argc, const char* const* argv, const Io& io) {
                  printable(l.name).c_str(), static_cast<unsigned long long>(l.size), l.functionStaticId);
 
   if (!names.hasFunctionNames()) std::fprintf(out, "Labels:             none: %s\n", kNoNameLines);
+  if (run.crash) {
+    printCrashText(out, run, names, *run.crash);
+    if (!run.crash->problems.empty()) findings = true;
+  }
   std::fprintf(out, "Threads (%zu):\n", run.traces.size());
   for (const auto& t : run.traces) {
     const TraceScan scan = scanTrace(t.path, io.err);
@@ -101,12 +111,25 @@ int infoCommand(int argc, const char* const* argv, const Io& io) {
     std::string modes = scan.header.valid ? std::string("accesses ") + onOff(scan.header.traceAccesses) +
                                                 ", allocations " + onOff(scan.header.traceAllocations)
                                           : "no valid header";
-    std::fprintf(out, "  thread %u: %s, %llu bytes compressed, %llu bytes raw, %s, %s, %llu values\n", t.thread,
+    // What the crash handler did to the trace explains a cut record or a
+    // stream it could not finish.
+    const tracereader::CrashThread* listed = run.crash ? run.crash->find(t.thread) : nullptr;
+    std::string atTheCrash;
+    bool explained = false;
+    if (listed != nullptr && listed->trace) {
+      using tracereader::CrashTrace;
+      atTheCrash = *listed->trace == CrashTrace::kClosed
+                       ? std::string(", closed before the crash")
+                       : std::string(", ") + tracereader::crashTraceName(*listed->trace) + " at the crash";
+      explained = (*listed->trace == CrashTrace::kUnfinished) ||
+                  (*listed->trace == CrashTrace::kFinishedCutRecord && cutOnlyByTheCrash(scan));
+    }
+    std::fprintf(out, "  thread %u: %s, %llu bytes compressed, %llu bytes raw, %s%s, %s, %llu values\n", t.thread,
                  file.c_str(), static_cast<unsigned long long>(scan.compressedSize),
                  static_cast<unsigned long long>(scan.plainBytes),
                  scan.state == tracereader::StreamState::kComplete ? "complete" : tracereader::stateName(scan.state),
-                 modes.c_str(), static_cast<unsigned long long>(scan.values));
-    if (!scan.sound()) {
+                 atTheCrash.c_str(), modes.c_str(), static_cast<unsigned long long>(scan.values));
+    if (!scan.sound() && !explained) {
       findings = true;
       std::fprintf(io.err, "proftrace: %s: %s; decodes to offset %llu\n", t.path.c_str(), scan.findings().c_str(),
                    static_cast<unsigned long long>(scan.plainBytes));

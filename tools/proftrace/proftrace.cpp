@@ -23,10 +23,15 @@ constexpr const char* kUsage =
     "                             per function, variable, heap allocation site and stream:\n"
     "                             what the run did, for hardware decisions\n"
     "  export RUN_DIR --csv DIR   the report's tables and every labelled record as CSV files\n"
+    "  crash RUN_DIR [--last N] [--json]\n"
+    "                             a run ended by a signal: the crash record and, per thread,\n"
+    "                             its stack and last records\n"
     "\n"
     "'proftrace COMMAND --help' describes a command.\n"
     "Exit status: 0 success, 1 a finding (damaged, truncated or unlabellable trace,\n"
-    "malformed manifest, not a run directory, unreadable file), 2 a usage error.\n"
+    "malformed manifest or crash file, not a run directory, unreadable file), 2 a usage\n"
+    "error, 3 (check) a run that crashed: ended by a signal, its traces as its crash\n"
+    "file says.\n"
     "The trace format is described in docs/trace-format.md.\n";
 
 }  // namespace
@@ -49,6 +54,7 @@ int run(int argc, const char* const* argv, const Io& io) {
   if (command == "stats") return statsCommand(rest, restv, io);
   if (command == "report") return reportCommand(rest, restv, io);
   if (command == "export") return exportCommand(rest, restv, io);
+  if (command == "crash") return crashCommand(rest, restv, io);
   std::fprintf(io.err, "proftrace: unknown command '%s'\n\n%s", command.c_str(), kUsage);
   return kExitUsage;
 }

@@ -26,7 +26,10 @@ constexpr const char* kHelp =
     "basic-block records (BASIC_BLOCKS) are not labelled: their block values read like\n"
     "access codes, and the labels stop at the first that names no known variable.\n"
     "Frames a thread left open are reported as 'dump --labels' does: normal under exit\n"
-    "and its kin or while another thread ended the process, a finding otherwise.\n"
+    "and its kin or while another thread ended the process, a finding otherwise. In a\n"
+    "run ended by a signal (a crash file in its run directory) the traces end at the\n"
+    "crash: the 'end:' line says where each thread was, and a record the crash cut\n"
+    "short ends the counts without a note.\n"
     "Functions registered at one address (the C library's memcpy and memmove, for one)\n"
     "share one id: their calls are counted together under all their names.\n"
     "Exit status: 0 when every trace was complete and decoded with no frame left open\n"
@@ -140,7 +143,8 @@ int statsCommand(int argc, const char* const* argv, const Io& io) {
     EndFacts frames = tracker.finish(decoder, stream);
     ends.classify(t.thread, &frames);
     const auto& status = decoder.status();
-    if (status.state == tracereader::DecodeStatus::kStopped) {
+    const bool cutByTheCrash = frames.end == TraceEnd::kCrashed && frames.cutRecord;
+    if (status.state == tracereader::DecodeStatus::kStopped && !cutByTheCrash) {
       allDecoded = false;
       std::fprintf(io.out, "  NOTE: not decodable from offset %llu: %s\n  the counts below cover the %llu records before it\n",
                    ull(status.offset), status.reason.c_str(), ull(s.records));
@@ -153,12 +157,14 @@ int statsCommand(int argc, const char* const* argv, const Io& io) {
       allDecoded = false;
       std::fprintf(io.out, "  NOTE: the trace is %s (%s); counts stop at offset %llu\n",
                    tracereader::stateName(stream.state()), stream.detail().c_str(), ull(stream.offset()));
+      if (frames.crashTrace) std::fprintf(io.out, "  NOTE: %s\n", frames.describeCrashOutcome().c_str());
     }
     if (frames.finding()) {
       allDecoded = false;
       std::fprintf(io.out, "  NOTE: %s\n", frames.describe().c_str());
       std::fprintf(io.err, "proftrace: %s: %s\n", t.path.c_str(), frames.describe().c_str());
-    } else if (frames.end == TraceEnd::kEndedProcess || frames.end == TraceEnd::kRunningAtExit) {
+    } else if (frames.end == TraceEnd::kEndedProcess || frames.end == TraceEnd::kRunningAtExit ||
+               frames.end == TraceEnd::kCrashed) {
       std::fprintf(io.out, "  end: %s\n", frames.describe().c_str());
     }
     std::fprintf(io.out, "  %llu records\n", ull(s.records));

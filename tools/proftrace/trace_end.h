@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "tracereader/crash_file.h"
 #include "tracereader/records.h"
 #include "tracereader/run_directory.h"
 #include "tracereader/trace_stream.h"
@@ -35,6 +36,7 @@ enum class TraceEnd {
   kEndedProcess,   // the innermost open call ends the process: this thread did
   kRunningAtExit,  // frames open while another thread of the run ended the process
   kLeftOpen,       // frames open, and nothing in the run ended the process: a finding
+  kCrashed,        // the run ended by a signal and its crash handler finished this trace where it stood
 };
 
 // Short name for JSON ("closed", "ended-process", ...).
@@ -48,6 +50,17 @@ struct EndFacts {
   bool mainReturned = false;          // main's frame, the outermost, was closed by its exit
   std::optional<uint32_t> endedBy;    // kRunningAtExit: the thread that ended the process
   std::string stop;                   // kNotFollowed: where and why the labels stopped
+  bool dataEnded = false;             // the labels stopped because the values ran out inside a record
+  uint64_t stopOffset = 0;            // where the record the labels stopped in began
+  uint64_t stopDepth = 0;             // the frames open there, and the innermost one's function
+  std::string stopInnermost;
+  // Set when the run's crash file lists this trace: what became of it, the
+  // signal, and the thread that received it (nullopt: none of the traced).
+  std::optional<tracereader::CrashTrace> crashTrace;
+  std::string crashSignal;            // "SIGSEGV" or "signal 11"
+  std::optional<uint32_t> crashThread;
+  bool receivedSignal = false;        // this thread received it
+  bool cutRecord = false;             // kCrashed: the last values begin a record the crash cut
 
   // This thread ended the process (needs nothing from other threads).
   [[nodiscard]] bool endedTheProcess() const {
@@ -57,6 +70,9 @@ struct EndFacts {
   // One line for people ("" for kUnlabelled, kUnfinished and kClosed,
   // which have nothing to say about frames).
   [[nodiscard]] std::string describe() const;
+  // What the crash made of a trace whose end the labels do not show (an
+  // unlabelled or unfinished one): "" when the crash file does not list it.
+  [[nodiscard]] std::string describeCrashOutcome() const;
 };
 
 // Fed every record of a trace, then the decoder and stream once they ended.
@@ -83,7 +99,8 @@ class RunEnds {
           tracereader::Convention convention)
       : run_(run), names_(names), convention_(convention) {}
   // Turns kLeftOpen into kRunningAtExit when another thread of the run
-  // ended the process.
+  // ended the process; in a run ended by a signal, the end of every trace
+  // its crash handler finished becomes kCrashed.
   void classify(uint32_t thread, EndFacts* facts);
 
  private:

@@ -5,6 +5,7 @@
 // a thread name).
 #include "tracereader/records.h"
 
+#include <algorithm>
 #include <array>
 #include <new>
 
@@ -124,6 +125,7 @@ RecordDecoder::RecordDecoder(ValueSource& source, const DecoderOptions& options)
 bool RecordDecoder::stop(uint64_t offset, std::string reason) {
   status_.state = DecodeStatus::kStopped;
   status_.offset = offset;
+  status_.recordOffset = std::min(offset, recordStart_);
   try {
     status_.reason = std::move(reason);
   } catch (...) {
@@ -136,10 +138,19 @@ bool RecordDecoder::read(uint64_t* value, const char* what) {
   Leb128 v;
   switch (source_.next(&v)) {
     case ReadResult::kOk: *value = v.value; return true;
-    case ReadResult::kEnd: return stop(at, std::string("the data ends before the ") + what);
-    case ReadResult::kError: return stop(at, std::string(source_.errorText()) + " (" + what + ")");
+    case ReadResult::kEnd:
+      status_.dataEnded = true;
+      return stop(at, std::string("the data ends before the ") + what);
+    case ReadResult::kError: return stopAtError(at, std::string(" (") + what + ")");
   }
   return false;
+}
+
+bool RecordDecoder::stopAtError(uint64_t offset, const std::string& context) {
+  // The sources' texts for data that ends inside a value or a run of raw
+  // bytes; the other error is an overlong value, which is damage.
+  status_.dataEnded = std::string_view(source_.errorText()).starts_with("the data ends inside");
+  return stop(offset, source_.errorText() + context);
 }
 
 std::string_view RecordDecoder::nameOf(uint64_t linkedId) const {
@@ -151,6 +162,7 @@ bool RecordDecoder::next(Record* r) {
   try {
     *r = Record{};
     r->offset = source_.offset();
+    recordStart_ = r->offset;
     if (!headerDone_) return header(r);
     Leb128 first;
     switch (source_.next(&first)) {
@@ -159,7 +171,7 @@ bool RecordDecoder::next(Record* r) {
         status_.state = DecodeStatus::kEnded;
         status_.offset = r->offset;
         return false;
-      case ReadResult::kError: return stop(r->offset, source_.errorText());
+      case ReadResult::kError: return stopAtError(r->offset, "");
     }
     const uint64_t v = first.value;
     if (!frames_.empty() && frames_.back().role == BracketRole::kThreadName && !frames_.back().named)
@@ -398,7 +410,7 @@ bool RecordDecoder::threadName(Record* r, uint64_t first) {
   if (!read(&r->value, "name length")) return false;
   const uint64_t at = source_.offset();
   if (source_.raw(r->value, &r->text, kMaxNameBytes) != ReadResult::kOk)
-    return stop(at, std::string(source_.errorText()) + " (thread name)");
+    return stopAtError(at, " (thread name)");
   r->depth = static_cast<uint32_t>(frames_.size());
   return true;
 }

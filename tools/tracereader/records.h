@@ -133,6 +133,10 @@ struct DecodeStatus {
   enum State { kRunning, kEnded, kStopped } state = kRunning;
   uint64_t offset = 0;  // where decoding stopped
   std::string reason;   // why (kStopped only)
+  // kStopped because the values ran out inside a record (nothing, or only
+  // the start of a value, follows): what a trace cut inside a record shows.
+  bool dataEnded = false;
+  uint64_t recordOffset = 0;  // kStopped: where the record it stopped in began
 };
 
 inline constexpr size_t kMaxNameBytes = 256;
@@ -161,6 +165,7 @@ class RecordDecoder {
   };
 
   bool stop(uint64_t offset, std::string reason);
+  bool stopAtError(uint64_t offset, const std::string& context);
   bool read(uint64_t* value, const char* what);
   bool header(Record* r);
   bool entry(Record* r);
@@ -175,6 +180,7 @@ class RecordDecoder {
   DecoderOptions options_;
   DecodeStatus status_;
   std::vector<Frame> frames_;
+  uint64_t recordStart_ = 0;
   bool headerDone_ = false;
   bool traceAccesses_ = false;
   bool traceAllocations_ = false;

@@ -267,6 +267,7 @@ RunDirectory readRunDirectory(const std::string& path, size_t maxFileBytes) {
       run.hasNameFile = true;
       run.names = parseNameLines(text, &run.problems);
     }
+    run.crash = readCrashFile(path);
     run.isRunDirectory = anyManifest || !run.traces.empty();
   } catch (const std::bad_alloc&) {
     run.problems.push_back(path + ": out of memory while reading the run directory");

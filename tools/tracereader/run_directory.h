@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "tracereader/crash_file.h"
+
 namespace tracereader {
 
 // One line "<static id> <binary> <linked id>" of functionMapping.
@@ -75,6 +77,8 @@ struct RunDirectory {
   NameLines names;
   bool hasNameFile = false;      // globalVariableMapping exists
   std::vector<ThreadTrace> traces;  // by thread number
+  // The crash file of a run ended by a signal; its own problems stay in it.
+  std::optional<CrashRecord> crash;
   std::vector<std::string> problems;  // "<file>:<line>: <reason>" or "<file>: <reason>"
 };
 

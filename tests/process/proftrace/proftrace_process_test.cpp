@@ -1,7 +1,8 @@
 // proftrace as a user runs it: on the run directory of one simulation run,
 // then on a copy whose trace was cut as a killed process leaves it, on a
 // folder that is not a run directory and with a bad command line; and its
-// labels and counts on a run written under the decodable convention.
+// labels and counts on a run written under the decodable convention; and
+// runs ended by a signal, with what their crash file says of each trace.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -223,6 +224,139 @@ TEST(Proftrace, TellsFramesOpenAtExitFromFramesLeftOpen) {
   EXPECT_EQ(badStats.exitCode, 1);
   EXPECT_NE(badStats.out.find("  NOTE: 1 frame left open (innermost main)"), std::string::npos) << badStats.out;
   EXPECT_EQ(proftrace({"dump", "--labels", lost + "/thread0000-trace.txt"}).exitCode, 1);
+}
+
+// A run ended by a signal: thread 1 received it, thread 0 waited in
+// pthread_join, thread 2's last record was cut by the crash, thread 3's
+// trace could not be finished. The crash file explains every trace.
+TEST(Proftrace, ReadsARunEndedByASignalAsItsCrashFileSays) {
+  const std::vector<uint8_t> header = uleb({24, 5, 26, 1, 1});
+  const auto trace = [&](std::initializer_list<uint64_t> values) {
+    std::vector<uint8_t> t = header;
+    for (uint64_t v : values) appendUleb(t, v);
+    return t;
+  };
+  const std::string crashText =
+      "crash: 1\nsignal: 11 SIGSEGV\ncode: 1 SEGV_MAPERR\nthread: 1\naddress: 0x0000000000001108\n"
+      "below: global 1 +264 past-end 8\n"
+      "trace 0: finished\nstack 0: 202 200\ndepth 0: 2\ntrace 1: finished\nstack 1: 201 203\ndepth 1: 2\n"
+      "trace 2: finished-cut-record\nstack 2: 201 203\ndepth 2: 2\ntrace 3: unfinished\nstack 3:\ndepth 3: 0\n";
+  const std::string dir = namedRun("proftrace_crashed", {"main", "store", "pthread_join", "worker"},
+                                   "global\tapp_0\t1\ttable\t256\tdesign.c\t3\n");
+  writeTrace(dir + "/thread0000-trace.txt", trace({0, 200, 0, 0, 202, 200}));
+  writeTrace(dir + "/thread0001-trace.txt", trace({0, 203, 0, 0, 201, 203, 4, 1, 8}));
+  writeTrace(dir + "/thread0002-trace.txt", trace({0, 203, 0, 0, 201, 203, 4, 1}));  // an access cut after its id
+  // The first compressed bytes of a trace, without its end: what a stream
+  // interrupted inside deflate leaves.
+  writeTrace(dir + "/thread0003-trace.txt", header);
+  copyPrefix(dir + "/thread0003-trace.txt", dir + "/thread0003-cut", 8);
+  ASSERT_EQ(std::rename((dir + "/thread0003-cut").c_str(), (dir + "/thread0003-trace.txt").c_str()), 0);
+  writeText(dir + "/crash", crashText);
+
+  const RunResult check = proftrace({"check", dir});
+  EXPECT_EQ(check.exitCode, 3) << check.out;
+  EXPECT_EQ(check.out,
+            dir + ": CRASHED: SIGSEGV (signal 11, code 1 SEGV_MAPERR) in thread 1; 'proftrace crash " + dir +
+                "' shows the last records of every thread\n" +
+                dir + "/thread0000-trace.txt: ok (11 values, 14 bytes; ended at the crash: running in pthread_join (2 "
+                      "frames open) when thread 1 received SIGSEGV)\n" +
+                dir + "/thread0001-trace.txt: ok (14 values, 17 bytes; ended at the crash: stopped by SIGSEGV in store "
+                      "with 2 frames open)\n" +
+                dir + "/thread0002-trace.txt: ok (13 values, 16 bytes; ended at the crash: running in store (2 frames "
+                      "open) when thread 1 received SIGSEGV; the values from offset 14 on begin a record the crash "
+                      "cut)\n" +
+                dir + "/thread0003-trace.txt: unfinished at the crash (SIGSEGV): its thread was stopped inside the "
+                      "compressor or held its trace for more than two seconds, so the crash handler could not "
+                      "finish it; it holds what was written before: truncated (no end of stream, no checksum); "
+                      "decodes to offset 5 (5 values)\n");
+
+  const RunResult json = proftrace({"dump", "--labels", "--json", dir + "/thread0002-trace.txt"});
+  EXPECT_EQ(json.exitCode, 0) << json.err;
+  EXPECT_EQ(strictjson::check(json.out), "") << json.out;
+  EXPECT_NE(json.out.find("\"frames\":\"crashed\",\"openFrames\":2,\"innermost\":\"store\",\"crash\":{\"signal\":"
+                          "\"SIGSEGV\",\"receivedBy\":1,\"trace\":\"finished-cut-record\"}}}\n"),
+            std::string::npos)
+      << json.out;
+  const RunResult stats = proftrace({"stats", dir});
+  EXPECT_EQ(stats.exitCode, 1) << "thread 3's trace is not complete";
+  EXPECT_NE(stats.out.find("  end: ended at the crash: stopped by SIGSEGV in store with 2 frames open\n"),
+            std::string::npos)
+      << stats.out;
+  EXPECT_NE(stats.out.find("  NOTE: unfinished at the crash (SIGSEGV)"), std::string::npos) << stats.out;
+
+  const RunResult crash = proftrace({"crash", dir, "--last", "2"});
+  EXPECT_EQ(crash.exitCode, 0) << crash.err;
+  EXPECT_NE(crash.out.find("  falls into:       nothing; the nearest below is global table (variable 1, 256 bytes): "
+                           "the address is 8 bytes past its end (offset 264 from its start)\n"
+                           "  thread 0:         trace finished; stack (2 frames, innermost first): pthread_join [202] "
+                           "<- main [200]\n"),
+            std::string::npos)
+      << crash.out;
+  EXPECT_NE(crash.out.find("Thread 1 (thread0001-trace.txt): trace finished at the crash; 4 records\n"
+                           "  end: ended at the crash: stopped by SIGSEGV in store with 2 frames open\n"
+                           "  stack at the crash: store [201] <- worker [203]\n"
+                           "  last 2 records:\n"
+                           "    offset depth record\n"
+                           "         9     2 entry function=201 name=\"store\" caller=203\n"
+                           "        14     2 global-access variable=1 name=\"table\" offset=8\n"),
+            std::string::npos)
+      << crash.out;
+  const RunResult crashJson = proftrace({"crash", dir, "--json"});
+  EXPECT_EQ(crashJson.exitCode, 0) << crashJson.err;
+  EXPECT_EQ(strictjson::check(crashJson.out), "") << crashJson.out;
+
+  // Hand-instrumented: no names, so the last values stand for the records.
+  const std::string bare = scratchDir("proftrace_crashed_bare");
+  writeText(bare + "/functionMapping", "200 app_0 200\n201 app_0 201\n");
+  writeTrace(bare + "/thread0000-trace.txt", trace({0, 200, 0, 0, 201, 200}));
+  writeText(bare + "/crash", "crash: 1\nsignal: 15 SIGTERM\ncode: 0 SI_USER\nsender: 77\nthread: 0\n"
+                             "trace 0: finished\nstack 0: 201 200\ndepth 0: 2\n");
+  const RunResult bareCrash = proftrace({"crash", bare, "--last=2"});
+  EXPECT_EQ(bareCrash.exitCode, 0) << bareCrash.err;
+  EXPECT_NE(bareCrash.out.find("Thread 0 (thread0000-trace.txt): trace finished at the crash; 6 values\n"
+                               "  stack at the crash: ? [201] <- ? [200]\n"
+                               "  no labels: the run directory has no function name lines"),
+            std::string::npos)
+      << bareCrash.out;
+  EXPECT_NE(bareCrash.out.find("the last 2 values instead:\n"
+                               "    offset             unsigned               signed\n"
+                               "        10                  201                  201\n"
+                               "        12                  200                  200\n"),
+            std::string::npos)
+      << bareCrash.out;
+  const RunResult bareCheck = proftrace({"check", bare});
+  EXPECT_EQ(bareCheck.exitCode, 3) << bareCheck.out;
+  EXPECT_NE(bareCheck.out.find("thread0000-trace.txt: ok (11 values, 14 bytes; finished at the crash (SIGTERM))"),
+            std::string::npos)
+      << bareCheck.out;
+
+  // A crash file cut where the handler's buffer ended is read up to there.
+  std::string full = "crash: 1\nsignal: 6 SIGABRT\ncode: -6 SI_TKILL\nthread: 0\n";
+  for (int t = 0; full.size() < 262144; ++t)
+    full += "trace " + std::to_string(t) + ": finished\nstack " + std::to_string(t) + ": 201 200\ndepth " +
+            std::to_string(t) + ": 2\n";
+  writeText(bare + "/crash", full.substr(0, 262144));
+  EXPECT_EQ(proftrace({"check", bare}).exitCode, 3);
+  EXPECT_NE(proftrace({"info", bare}).out.find("(the crash file was cut at 262144 bytes"), std::string::npos);
+
+  // A malformed crash file is a finding for every command that reads it.
+  writeText(bare + "/crash", "crash: 1\nsignal: eleven\ncode: 1 SEGV_MAPERR\nthread: 0\nstack 0: 201\n");
+  const RunResult malformed = proftrace({"check", bare});
+  EXPECT_EQ(malformed.exitCode, 1);
+  EXPECT_NE(malformed.out.find(bare + ": BAD: malformed crash file: crash:2: malformed \"signal\" line; crash:5: stack "
+                                      "0 outside the group of thread 0; crash: no valid signal line\n"),
+            std::string::npos)
+      << malformed.out;
+  EXPECT_EQ(proftrace({"info", bare}).exitCode, 1);
+  EXPECT_EQ(proftrace({"crash", bare}).exitCode, 1);
+
+  // A run that ended normally did not crash.
+  std::remove((bare + "/crash").c_str());
+  const RunResult none = proftrace({"crash", bare});
+  EXPECT_EQ(none.exitCode, 1);
+  EXPECT_NE(none.out.find(": the run did not crash: its run directory holds no crash file"), std::string::npos);
+  EXPECT_EQ(proftrace({"check", bare}).exitCode, 0);
+  EXPECT_EQ(proftrace({"crash", bare, "--last", "0"}).exitCode, 2);
 }
 
 }  // namespace
