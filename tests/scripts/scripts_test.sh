@@ -10,7 +10,8 @@ failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 base="g++ make cmake pkg-config zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev"
-plugin="clang-14 llvm-14-dev libclang-rt-14-dev python3-pandas graphviz chromium chromium-driver"
+plugin="clang-14 llvm-14-dev libclang-rt-14-dev"
+tests="python3-pandas graphviz chromium chromium-driver"
 
 # prereq <installed packages> -- <arguments>: sets status and err.
 prereq() {
@@ -23,15 +24,20 @@ prereq() {
 }
 
 # shellcheck disable=SC2086
-prereq $base $plugin -- --plugin
+prereq $base $plugin $tests -- --plugin --tests
 [ "$status" = 0 ] && [ -z "$err" ] || fail "complete set: status $status, '$err'"
+
+# The simulate command's set: the tool chain without the test tools.
+# shellcheck disable=SC2086
+prereq $base $plugin -- --plugin
+[ "$status" = 0 ] || fail "plugin set without the test tools: status $status, '$err'"
 
 # shellcheck disable=SC2086
 prereq $base -- 
 [ "$status" = 0 ] || fail "base set without the plugin's tools: status $status"
 
 # Names are matched whole: g++-12 and libgtest-dev-doc are other packages.
-prereq g++-12 make cmake pkg-config libgtest-dev-doc libgmock-dev libbenchmark-dev clang-14 -- --plugin
+prereq g++-12 make cmake pkg-config libgtest-dev-doc libgmock-dev libbenchmark-dev clang-14 -- --plugin --tests
 expected="apt-get update && apt-get install -y --no-install-recommends g++ zlib1g-dev libgtest-dev llvm-14-dev libclang-rt-14-dev python3-pandas graphviz chromium chromium-driver"
 [ "$status" = 1 ] || fail "missing packages: status $status"
 grep -qxF "  $expected" <<<"$err" || fail "missing packages: expected the line '$expected' in '$err'"
