@@ -37,4 +37,4 @@ prof_add_fuzz_target(proftrace_dump_fuzz
   ARGS ${PROF_FUZZ_CORPUS_proftrace_dump_fuzz} ${PROF_FUZZ_SEEDS_proftrace_dump_fuzz} -max_len=16384 -rss_limit_mb=1024)
 target_include_directories(proftrace_dump_fuzz PRIVATE ${PROJECT_SOURCE_DIR}/tools ${PROJECT_SOURCE_DIR}/tools/proftrace
                            ${PROJECT_SOURCE_DIR}/libraries/commonProfInclude/include
-                           ${PROJECT_SOURCE_DIR}/tests/process/proftrace)
+                           ${PROJECT_SOURCE_DIR}/tests/support)

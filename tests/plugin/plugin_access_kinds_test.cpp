@@ -11,7 +11,7 @@
 #include "plugin_run.h"
 #include "strict_json.h"
 
-using plugintest::JsonValue;
+using strictjson::JsonValue;
 using plugintest::PluginRun;
 
 namespace {
@@ -21,7 +21,7 @@ proctest::RunResult proftrace(const std::vector<std::string>& args) { return pro
 JsonValue reportOf(const PluginRun& run) {
   const proctest::RunResult r = proftrace({"report", run.runDir, "--json"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  return plugintest::parseStrictJson(r.out);
+  return strictjson::parse(r.out);
 }
 
 const JsonValue& variable(const JsonValue& report, const std::string& name) {

@@ -107,14 +107,14 @@ void expectKilledBy(const PluginRun& run, int sig) {
 proctest::RunResult proftrace(const std::vector<std::string>& args) { return proctest::run(PROFTRACE_PATH, args); }
 
 // `proftrace crash --json` of the run, parsed strictly.
-plugintest::JsonValue crashReport(const PluginRun& run, int last) {
+strictjson::JsonValue crashReport(const PluginRun& run, int last) {
   const proctest::RunResult r = proftrace({"crash", run.runDir, "--last", std::to_string(last), "--json"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  return plugintest::parseStrictJson(r.out);
+  return strictjson::parse(r.out);
 }
 
 // A thread's last records as "<kind> <name>" (the name where there is one).
-std::vector<std::string> lastRecords(const plugintest::JsonValue& report, uint32_t thread) {
+std::vector<std::string> lastRecords(const strictjson::JsonValue& report, uint32_t thread) {
   std::vector<std::string> out;
   for (const auto& t : report["threads"].array) {
     if (t["thread"].u() != thread) continue;
@@ -125,7 +125,7 @@ std::vector<std::string> lastRecords(const plugintest::JsonValue& report, uint32
 }
 
 // A thread's stack at the crash in names, innermost first.
-std::string reportedStack(const plugintest::JsonValue& report, uint32_t thread) {
+std::string reportedStack(const strictjson::JsonValue& report, uint32_t thread) {
   std::string names;
   for (const auto& t : report["crash"]["threads"].array)
     if (t["thread"].u() == thread)
@@ -355,7 +355,7 @@ TEST(PluginCrash, FailedAssertInAShortRun) {
                           "__assert_fail with 3 frames open)"});
   // The whole run, fewer records than asked for.
   const auto report = crashReport(run, 20);
-  EXPECT_EQ(report["crash"]["code"].number, -6);
+  EXPECT_EQ(report["crash"]["code"].i(), -6);
   EXPECT_EQ(report["crash"]["sender"].u(), std::stoull(crash.at("sender")));
   EXPECT_EQ(reportedStack(report, 0), "__assert_fail check main");
   EXPECT_EQ(lastRecords(report, 0),

@@ -11,7 +11,7 @@
 #include "plugin_run.h"
 #include "strict_json.h"
 
-using plugintest::JsonValue;
+using strictjson::JsonValue;
 
 namespace {
 
@@ -94,7 +94,7 @@ TEST_F(ReportPage, ChromiumShowsTheTablesSortedOnRequestAndThePictures) {
   ASSERT_EQ(made.exitCode, 0) << made.err;
   EXPECT_EQ(made.out, page_ + "/report.html\n");
   const proctest::RunResult json = proftrace({"report", run_->runDir, "--json"});
-  const JsonValue report = plugintest::parseStrictJson(json.out);
+  const JsonValue report = strictjson::parse(json.out);
 
   const std::string dom = renderedDom("file://" + page_ + "/report.html#sort=variables:3:desc", run_->cwd);
   ASSERT_NE(dom.find("data-built=\"yes\""), std::string::npos) << "the page's script did not finish";

@@ -14,7 +14,7 @@
 #include "plugin_run.h"
 #include "strict_json.h"
 
-using plugintest::JsonValue;
+using strictjson::JsonValue;
 using plugintest::PluginRun;
 
 namespace {
@@ -24,7 +24,7 @@ proctest::RunResult proftrace(const std::vector<std::string>& args) { return pro
 JsonValue reportOf(const PluginRun& run) {
   const proctest::RunResult r = proftrace({"report", run.runDir, "--json"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  return plugintest::parseStrictJson(r.out);
+  return strictjson::parse(r.out);
 }
 
 const JsonValue& named(const JsonValue& list, const std::string& name) {
@@ -141,7 +141,7 @@ TEST(PluginReport, DataflowCallsAccessesHeapSitesAndStreams) {
     EXPECT_EQ(results["distinctOffsets"].u(), 16u);
     EXPECT_EQ(results["bytesTouched"].u(), 64u);
     EXPECT_EQ(results["pattern"]["kind"].string, "sequential");
-    EXPECT_EQ(results["pattern"]["stride"].number, 4);
+    EXPECT_EQ(results["pattern"]["stride"].i(), 4);
     EXPECT_TRUE(results["shared"].boolean);
 
     // The coefficients: three stores in main, three loads per sample in
@@ -233,7 +233,7 @@ TEST(PluginReport, VendelArraysAndTheExportedTablesInPandas) {
       EXPECT_EQ(v["bytesTouched"].u(), 1024u);
       EXPECT_EQ(v["size"].u(), 1024u);
       EXPECT_EQ(v["pattern"]["kind"].string, "sequential");
-      EXPECT_EQ(v["pattern"]["stride"].number, 2);
+      EXPECT_EQ(v["pattern"]["stride"].i(), 2);
     }
     const JsonValue& energy = named(report["variables"], "main::energy");
     EXPECT_EQ(energy["accesses"].u(), 384u);
