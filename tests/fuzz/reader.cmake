@@ -2,13 +2,10 @@
 # tests/fuzz/CMakeLists.txt. The reader's sources are
 # compiled into each target so that they carry the fuzzer's coverage
 # instrumentation whatever flags the libraries were built with.
-set(PROF_READER_FUZZ_SOURCES
-  ${PROJECT_SOURCE_DIR}/tools/tracereader/tracereader.cpp
-  ${PROJECT_SOURCE_DIR}/tools/tracereader/trace_stream.cpp
-  ${PROJECT_SOURCE_DIR}/tools/tracereader/run_directory.cpp
-  ${PROJECT_SOURCE_DIR}/tools/tracereader/crash_file.cpp
-  ${PROJECT_SOURCE_DIR}/tools/tracereader/records.cpp)
-file(GLOB PROF_PROFTRACE_FUZZ_SOURCES ${PROJECT_SOURCE_DIR}/tools/proftrace/*.cpp)
+# Globbed, so that a unit added to the reader or to proftrace is never
+# missing from the targets' link.
+file(GLOB PROF_READER_FUZZ_SOURCES ${PROJECT_SOURCE_DIR}/tools/tracereader/*.cpp)
+file(GLOB PROF_PROFTRACE_FUZZ_SOURCES ${PROJECT_SOURCE_DIR}/tools/proftrace/*.cpp ${PROJECT_SOURCE_DIR}/tools/report/*.cpp)
 list(FILTER PROF_PROFTRACE_FUZZ_SOURCES EXCLUDE REGEX "/main\\.cpp$")
 
 # Seed inputs (real traces of the shipped designs, and a decodable one):
