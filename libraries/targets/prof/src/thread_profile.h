@@ -13,7 +13,6 @@
 
 #include <cstdint>
 
-#include "commonProfInclude/common.h"
 #include "prof/GProfilerState_fwd.h"
 
 typedef enum threadstate_tag {
@@ -37,11 +36,3 @@ typedef struct thread_profile_t_ {
   // called in yet.
   bool initializer_active;
 } thread_profile_t;
-
-typedef struct RemoteAccessInfo {
-  U64 varUID;        // 0 when nothing was found
-  U64 fnUID;
-  uint32_t FrameId;
-  U64 offset;
-  U32 threadId;
-} RemoteAccessInfo_t;
