@@ -41,7 +41,6 @@
 #include "ls_profile.h"
 #include "profiler_state.h"
 #include "heap_registry.h"
-#include "thread_profile_utils.h"
 #include "utils.h"
 
 namespace {

@@ -1,7 +1,8 @@
-// Thread profiles: the calling thread's cached profile, thread numbers, the
-// state machine, the exit clean-up and application finalisation. The heap
-// registry lives in heap_registry.h, the classifier's cross-thread look-ups
-// in thread_lookup.h.
+// The life cycle of thread profiles: the calling thread's cached profile and
+// its creation, the exit clean-up and application finalisation. The record
+// itself, its states and thread numbers are in thread_profile.h, the heap
+// registry in heap_registry.h, the classifier's cross-thread look-ups in
+// thread_lookup.h.
 #pragma once
 
 #include <cstdint>
@@ -28,9 +29,6 @@ inline const thread_profile_t* __PROF_thread_profile_GetProfileInfo(void) {
 }
 inline const thread_profile_t* __PROF_get_thread_profile_or_null(void) { return __PROF_current_thread_profile; }
 U32 __PROF_thread_profile_get_thread_id(void);
-U32 __PROF_thread_profile_get_new_thread_id(void);
-void __PROF_thread_profile_SetProfileFinalized(thread_profile_t* profile);
-bool __PROF_is_profile_finalized(const thread_profile_t* profile);
 void __PROF_free_thread_specific_data(void* ptr);
 void __PROF_finalize_all_threads(void);
 // Exit handler registered just ahead of __PROF_FinalizeInstrumentationAll
@@ -38,14 +36,6 @@ void __PROF_finalize_all_threads(void);
 // second thread calling exit cannot end the process while the traces are
 // still being finished.
 void __PROF_AwaitFinalizeInstrumentationAll(void);
-
-// Shared construction of a record (used by the thread table).
-thread_profile_t* thread_profile_init(pthread_t ptid, uint32_t tid);
-void init_prof_state(thread_profile_t* thread_info);
-// Frees the record's profiler state, if any, and clears the pointer. The
-// thread the state belonged to must be gone or finalised, and the caller
-// holds the table lock (remote look-ups read states under it).
-void __PROF_thread_profile_release_state(thread_profile_t* profile);
 
 // The calling thread's profiler state (its profile is made on first use);
 // null after the thread's exit clean-up released it.
