@@ -31,11 +31,6 @@ inline const thread_profile_t* __PROF_get_thread_profile_or_null(void) { return 
 U32 __PROF_thread_profile_get_thread_id(void);
 void __PROF_free_thread_specific_data(void* ptr);
 void __PROF_finalize_all_threads(void);
-// Exit handler registered just ahead of __PROF_FinalizeInstrumentationAll
-// (defined with it): returns once that handler has finished, so that a
-// second thread calling exit cannot end the process while the traces are
-// still being finished.
-void __PROF_AwaitFinalizeInstrumentationAll(void);
 
 // The calling thread's profiler state (its profile is made on first use);
 // null after the thread's exit clean-up released it.
