@@ -5,6 +5,10 @@
 // can be taken without waiting, and finalisation releases the archive.
 #include "heap_registry.h"
 
+#include <pthread.h>
+
+#include <atomic>
+
 #include "finalize.h"
 #include "ls_profile.h"
 #include "utils.h"

@@ -4,6 +4,8 @@
 // are freed only under that lock when their threads end.
 #include "thread_lookup.h"
 
+#include <pthread.h>
+
 #include "Function.h"
 #include "ls_profile.h"
 #include "profiler_state.h"
