@@ -40,7 +40,7 @@
 #include "globals.h"
 #include "ls_profile.h"
 #include "profiler_state.h"
-#include "thread_profile_utils.h"
+#include "heap_registry.h"
 #include "utils.h"
 
 namespace {

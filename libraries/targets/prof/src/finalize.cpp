@@ -12,6 +12,7 @@
 #include "globals.h"
 #include "profiler_state.h"
 #include "suspend.h"
+#include "heap_registry.h"
 #include "thread_profile_utils.h"
 #include "trace.h"
 

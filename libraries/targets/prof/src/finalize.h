@@ -9,3 +9,8 @@
 
 void __PROF_FinalizeInstrumentation(GProfilerState_t* gProf);
 void __PROF_deleteStatHeapArray(ArrayStruct_t** stat_heap_array_ptr);
+// Exit handler registered just ahead of __PROF_FinalizeInstrumentationAll
+// (defined with it): returns once that handler has finished, so that a
+// second thread calling exit cannot end the process while the traces are
+// still being finished.
+void __PROF_AwaitFinalizeInstrumentationAll(void);

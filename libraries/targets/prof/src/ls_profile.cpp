@@ -18,6 +18,8 @@
 #include "globals.h"
 #include "suspend.h"
 #include "table.h"
+#include "heap_registry.h"
+#include "thread_lookup.h"
 #include "thread_profile_utils.h"
 #include "thread_ranges.h"
 #include "trace.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "profiler_state.h"
-#include "thread_profile_utils.h"
+#include "thread_profile.h"
 #include "utils.h"
 
 namespace {

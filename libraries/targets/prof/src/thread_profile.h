@@ -38,10 +38,18 @@ typedef struct thread_profile_t_ {
   bool initializer_active;
 } thread_profile_t;
 
-typedef struct RemoteAccessInfo {
-  U64 varUID;        // 0 when nothing was found
-  U64 fnUID;
-  uint32_t FrameId;
-  U64 offset;
-  U32 threadId;
-} RemoteAccessInfo_t;
+// A fresh thread number, one more than the last; names the thread's trace.
+U32 __PROF_thread_profile_get_new_thread_id(void);
+// Sets the record's life-cycle state under its mutex; safe for a thread
+// that may be cancelled while waiting for it.
+void __PROF_thread_profile_SetState(thread_profile_t* profile, threadstate_t new_state);
+void __PROF_thread_profile_SetProfileFinalized(thread_profile_t* profile);
+bool __PROF_is_profile_finalized(const thread_profile_t* profile);
+// Shared construction of a record (used by the thread table), with a
+// fresh profiler state; INITIALIZING.
+thread_profile_t* thread_profile_init(pthread_t ptid, uint32_t tid);
+void init_prof_state(thread_profile_t* thread_info);
+// Frees the record's profiler state, if any, and clears the pointer. The
+// thread the state belonged to must be gone or finalised, and the caller
+// holds the table lock (remote look-ups read states under it).
+void __PROF_thread_profile_release_state(thread_profile_t* profile);
