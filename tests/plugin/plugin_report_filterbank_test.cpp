@@ -12,6 +12,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "plugin_run.h"
 #include "strict_json.h"
@@ -40,6 +41,18 @@ constexpr uint64_t kSpectra = kFrames * kBeams;
 constexpr uint64_t kButterflies = kSpectra * kFftLog2 * (kFftSize / 2);
 
 const std::string kFirBankSite = "fb::FirBank::FirBank(fb::Coefficients const*)";
+
+// Runs the program as plugintest::runProgram does, without decoding its
+// traces into the run: the report reads them, and the unoptimised run's
+// millions of records would cost more than the rest of the test.
+PluginRun runOnly(const std::string& program, const std::vector<std::string>& args = {}) {
+  PluginRun run;
+  proctest::removeAll(plugintest::profileDir(program));
+  run.cwd = proctest::scratchDir("plugin-report-" + program);
+  run.result = proctest::run(plugintest::programPath(program), args, run.cwd);
+  run.runDir = proctest::latestRunDir(plugintest::profileDir(program));
+  return run;
+}
 
 JsonValue reportOf(const PluginRun& run) {
   const proctest::RunResult r = proctest::run(PROFTRACE_PATH, {"report", run.runDir, "--json"});
@@ -146,7 +159,7 @@ void expectCalls(const JsonValue& report, const Calls& expected) {
 }
 
 TEST(PluginReportFilterbank, ProcessesCallsArraysHeapAndStreamsAtO0) {
-  const PluginRun run = plugintest::runProgram("filterbank_O0", {std::to_string(kFrames)});
+  const PluginRun run = runOnly("filterbank_O0", {std::to_string(kFrames)});
   ASSERT_EQ(run.result.exitCode, 0) << run.result.err;
   const JsonValue report = reportOf(run);
   EXPECT_TRUE(report["complete"].boolean);
@@ -263,7 +276,7 @@ TEST(PluginReportFilterbank, ProcessesCallsArraysHeapAndStreamsAtO0) {
 // operations, the allocator, stdio) is never inlined; the stream model
 // counts what passes, and the threads are the design's.
 TEST(PluginReportFilterbank, OptimisedFilterbankKeepsCallsAcrossUnitsStreamsAndHeapSites) {
-  const PluginRun run = plugintest::runProgram("filterbank_O2", {std::to_string(kFrames)});
+  const PluginRun run = runOnly("filterbank_O2", {std::to_string(kFrames)});
   ASSERT_EQ(run.result.exitCode, 0) << run.result.err;
   const JsonValue report = reportOf(run);
   EXPECT_TRUE(report["complete"].boolean);
@@ -302,7 +315,7 @@ TEST(PluginReportFilterbank, OptimisedFilterbankKeepsCallsAcrossUnitsStreamsAndH
 }
 
 TEST(PluginReportFilterbank, OptimisedPlainDesignsKeepLibraryCallsStreamsAndThreads) {
-  const PluginRun dataflow = plugintest::runProgram("plain_dataflow_O2");
+  const PluginRun dataflow = runOnly("plain_dataflow_O2");
   ASSERT_EQ(dataflow.result.exitCode, 0) << dataflow.result.err;
   const JsonValue report = reportOf(dataflow);
   ASSERT_EQ(report["threads"].array.size(), 4u);
@@ -338,7 +351,7 @@ TEST(PluginReportFilterbank, OptimisedPlainDesignsKeepLibraryCallsStreamsAndThre
   EXPECT_EQ(named(report["heapSites"], "main")["blocks"].u(), 1u);
   EXPECT_EQ(named(report["heapSites"], "main")["bytes"].u(), 12u);
 
-  const PluginRun vendel = plugintest::runProgram("plain_vendel_O2");
+  const PluginRun vendel = runOnly("plain_vendel_O2");
   ASSERT_EQ(vendel.result.exitCode, 0) << vendel.result.err;
   const JsonValue v = reportOf(vendel);
   EXPECT_EQ(v["threads"].array.size(), 1u);
