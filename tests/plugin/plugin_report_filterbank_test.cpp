@@ -17,7 +17,7 @@
 #include "plugin_run.h"
 #include "strict_json.h"
 
-using plugintest::JsonValue;
+using strictjson::JsonValue;
 using plugintest::PluginRun;
 
 namespace {
@@ -57,7 +57,7 @@ PluginRun runOnly(const std::string& program, const std::vector<std::string>& ar
 JsonValue reportOf(const PluginRun& run) {
   const proctest::RunResult r = proctest::run(PROFTRACE_PATH, {"report", run.runDir, "--json"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  return plugintest::parseStrictJson(r.out);
+  return strictjson::parse(r.out);
 }
 
 // Functions are matched by their qualified name, without the parameters.
