@@ -74,7 +74,7 @@ std::vector<uint8_t> readFile(const std::string& path) {
 
 // Alternating runs of both builds; false (with a message) when a run fails
 // or the outputs differ.
-bool measure(const DesignSpec& d, const Options& o, const std::string& cwd, Timing* t) {
+bool measure(const DesignEntry& d, const Options& o, const std::string& cwd, Timing* t) {
   const char* const builds[3] = {"plain", "traced", "zlib1"};
   std::vector<std::string> args[3];
   const char* const programs[3] = {d.plain, d.traced, d.tracedZlib1};
@@ -110,7 +110,7 @@ bool measure(const DesignSpec& d, const Options& o, const std::string& cwd, Timi
 }
 
 // Figures of the newest run directory; false when a trace is incomplete.
-bool traceFigures(const DesignSpec& d, TraceFigures* f) {
+bool traceFigures(const DesignEntry& d, TraceFigures* f) {
   const std::string dir = benchrun::newestRunDir(d.profileDir);
   const tracereader::RunDirectory run = tracereader::readRunDirectory(dir);
   if (dir.empty() || run.traces.empty()) {
@@ -164,14 +164,14 @@ bool traceFigures(const DesignSpec& d, TraceFigures* f) {
   return true;
 }
 
-void printRow(const DesignSpec& d, const Timing& t, const TraceFigures& f) {
+void printRow(const DesignEntry& d, const Timing& t, const TraceFigures& f) {
   printf("| %s | %zu | %.1f | %.1f | **%.1f×** | %.1f | %.1f | %.1f× | %.1f | **%.1f×** | %.1f | %.1f× |\n", d.name,
          f.threads, t.plainWall, t.tracedWall, t.tracedWall / t.plainWall, t.plainCpu, t.tracedCpu,
          t.tracedCpu / t.plainCpu, t.zlib1Wall, t.zlib1Wall / t.plainWall, t.zlib1Cpu, t.zlib1Cpu / t.plainCpu);
   fflush(stdout);
 }
 
-void printTraceRow(const DesignSpec& d, const Timing& t, const TraceFigures& f) {
+void printTraceRow(const DesignEntry& d, const Timing& t, const TraceFigures& f) {
   const double records = static_cast<double>(f.records);
   printf("| %s | %.2f%s | %.1f | %.0f | %.2f | %.3f | %.2f | %s |\n", d.name, records / 1e6,
          f.recordsComplete ? "" : "+", records / (t.tracedWall / 1e3) / 1e6, (t.tracedCpu - t.plainCpu) * 1e6 / records,
@@ -179,7 +179,7 @@ void printTraceRow(const DesignSpec& d, const Timing& t, const TraceFigures& f) 
          f.sameBytes ? "yes" : "NO");
 }
 
-void printCodecRow(const DesignSpec& d, const Timing& t, const TraceFigures& f) {
+void printCodecRow(const DesignEntry& d, const Timing& t, const TraceFigures& f) {
   printf("| %s |", d.name);
   for (const CodecFigures& c : f.codecs) {
     printf(" %.0f (%.0f %%), %.0f MB/s, ratio %.2f%s |", c.cpuMs, 100 * c.cpuMs / t.tracedCpu,
@@ -205,7 +205,7 @@ bool parse(int argc, char** argv, Options* o) {
   }
   if (o->quick && !runsGiven) o->runs = 1;
   for (const std::string& name : o->only) {
-    if (std::none_of(std::begin(kDesigns), std::end(kDesigns), [&](const DesignSpec& d) { return name == d.name; })) {
+    if (std::none_of(std::begin(kDesigns), std::end(kDesigns), [&](const DesignEntry& d) { return name == d.name; })) {
       fprintf(stderr, "no design named %s\n", name.c_str());
       return false;
     }
@@ -221,14 +221,14 @@ int main(int argc, char** argv) {
   Options o;
   if (!parse(argc, argv, &o)) {
     fprintf(stderr, "usage: %s [--runs=N] [--design=NAME]... [--quick]\ndesigns:", argv[0]);
-    for (const DesignSpec& d : kDesigns) fprintf(stderr, " %s", d.name);
+    for (const DesignEntry& d : kDesigns) fprintf(stderr, " %s", d.name);
     fprintf(stderr, "\n");
     return 2;
   }
   char scratch[] = "/tmp/prof-designs-bench-XXXXXX";
   if (mkdtemp(scratch) == nullptr) return 1;
-  std::vector<const DesignSpec*> chosen;
-  for (const DesignSpec& d : kDesigns)
+  std::vector<const DesignEntry*> chosen;
+  for (const DesignEntry& d : kDesigns)
     if (o.only.empty() || std::find(o.only.begin(), o.only.end(), d.name) != o.only.end()) chosen.push_back(&d);
 
   printf("Wall and CPU time, median of %d alternating runs (ms)\n\n", o.runs);

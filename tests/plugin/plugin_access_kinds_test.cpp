@@ -9,20 +9,16 @@
 #include <sstream>
 
 #include "plugin_run.h"
+#include "report_json.h"
 #include "strict_json.h"
 
 using strictjson::JsonValue;
 using plugintest::PluginRun;
+using plugintest::reportOf;
 
 namespace {
 
 proctest::RunResult proftrace(const std::vector<std::string>& args) { return proctest::run(PROFTRACE_PATH, args); }
-
-JsonValue reportOf(const PluginRun& run) {
-  const proctest::RunResult r = proftrace({"report", run.runDir, "--json"});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  return strictjson::parse(r.out);
-}
 
 const JsonValue& variable(const JsonValue& report, const std::string& name) {
   for (const JsonValue& v : report["variables"].array)

@@ -15,10 +15,12 @@
 #include <vector>
 
 #include "plugin_run.h"
+#include "report_json.h"
 #include "strict_json.h"
 
 using strictjson::JsonValue;
 using plugintest::PluginRun;
+using plugintest::reportOf;
 
 namespace {
 
@@ -52,12 +54,6 @@ PluginRun runOnly(const std::string& program, const std::vector<std::string>& ar
   run.result = proctest::run(plugintest::programPath(program), args, run.cwd);
   run.runDir = proctest::latestRunDir(plugintest::profileDir(program));
   return run;
-}
-
-JsonValue reportOf(const PluginRun& run) {
-  const proctest::RunResult r = proctest::run(PROFTRACE_PATH, {"report", run.runDir, "--json"});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  return strictjson::parse(r.out);
 }
 
 // Functions are matched by their qualified name, without the parameters.

@@ -5,7 +5,7 @@
 
 namespace designbench {
 
-struct DesignSpec {
+struct DesignEntry {
   const char* name;
   const char* plain;       // built without profiling
   const char* traced;      // built through the plugin
