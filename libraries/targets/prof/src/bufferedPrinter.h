@@ -14,25 +14,14 @@
 
 #include <pthread.h>
 #include <signal.h>
-#include <zlib.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
 #include "commonProfInclude/common.h"
+#include "compressor.h"
 #include "utils.h"
-
-// Size of the compressed-output area; compressed bytes are written in chunks
-// of exactly this size until the stream is finished.
-inline constexpr unsigned kCompressedChunkSize = 65536;
-
-struct compressor {
-  FILE* dest;     // receives compressed bytes; the printer's out_file
-  z_stream strm;  // next_out/avail_out always describe the free part of out
-  U8 out[kCompressedChunkSize];
-  int32_t count;  // set to 0 at start; nothing reads it
-};
 
 typedef enum bufPrintStatus_t { PRINT_SUCCESS = 0, PRINT_FAIL = 1 } bufPrintStatus_t;
 
@@ -65,11 +54,6 @@ typedef struct bufferedPrinterStruct_s {
 
 inline constexpr size_t kRecordSplit = SIZE_MAX;
 
-static_assert(sizeof(compressor::out) == 65536, "compressed chunks are 64 KiB");
-static_assert(offsetof(compressor, dest) < offsetof(compressor, strm) &&
-                  offsetof(compressor, strm) < offsetof(compressor, out) &&
-                  offsetof(compressor, out) < offsetof(compressor, count),
-              "compressor fields keep their documented order");
 static_assert(offsetof(bufferedPrinterStruct_t, out_file) == 0 &&
                   offsetof(bufferedPrinterStruct_t, c) < offsetof(bufferedPrinterStruct_t, current_count) &&
                   offsetof(bufferedPrinterStruct_t, current_count) <
@@ -94,25 +78,6 @@ void forceFlush(bufferedPrinterStruct_t* printer);
 void dumpBufferToFile(bufferedPrinterStruct_t* printer);
 // Drain, finish the zlib stream, close the file. Caller holds the mutex.
 void flush_and_close(bufferedPrinterStruct_t* printer);
-
-// Compressor steps.
-void do_init(compressor* c, FILE* dest, int level);
-[[nodiscard]] uint32_t do_compress(compressor* c, uint32_t count, U8* buffer);
-void write_output(compressor* c);
-void do_close(compressor* c);
-
-// What the finishing loop does with one result of deflate(Z_FINISH). Any
-// result but these three means the stream can never end, so looping on it
-// would hang the exiting process.
-enum class FinishStep { Continue, Done, Fail };
-[[nodiscard]] constexpr FinishStep finishStepFor(int deflateResult) {
-  switch (deflateResult) {
-    case Z_STREAM_END: return FinishStep::Done;
-    case Z_OK:
-    case Z_BUF_ERROR: return FinishStep::Continue;
-    default: return FinishStep::Fail;
-  }
-}
 
 bufPrintStatus_t __PROF_print_array(bufferedPrinterStruct_t* printer, const U8* bytes, size_t length);
 
