@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
+#include "trace_compression.h"
 #include "utils.h"
 
 namespace {
@@ -22,7 +24,9 @@ namespace {
 void setFlushInterval(bufferedPrinterStruct_t* printer, size_t bytes) { printer->flush_interval = bytes; }
 
 bufferedPrinterStruct_t* createBufferedPrinter(const char* fileName, size_t bufferSize) {
-  auto* printer = ProfAlloc<bufferedPrinterStruct_t>();
+  // Value-initialised: the ring's atomics are constructed and every field
+  // starts at zero.
+  auto* printer = new (ProfMalloc(sizeof(bufferedPrinterStruct_t))) bufferedPrinterStruct_t{};
   FILE* stream = fopen(fileName, "wb");
   if (stream == nullptr)
     __PROF_fatal_exit("spec:0:0: error: [TRACE] Trace file (%s) cannot be opened, exiting...\n", fileName);
@@ -36,12 +40,117 @@ bufferedPrinterStruct_t* createBufferedPrinter(const char* fileName, size_t buff
   printer->buffer_size = bufferSize == 0 ? 1 : bufferSize;
   printer->buf = static_cast<U8*>(ProfMalloc(printer->buffer_size));
   pthread_mutex_init(&printer->mutex, nullptr);
-  printer->record_start = 0;
-  printer->in_compressor = 0;
-  printer->deferred_signal = 0;
-  printer->flush_interval = 0;
-  printer->drained_since_flush = 0;
+  pthread_mutex_init(&printer->ring.stream_mutex, nullptr);
   return printer;
+}
+
+void handOverCompression(bufferedPrinterStruct_t* printer) {
+  printerRing& ring = printer->ring;
+  if (ring.size != 0 || printer->flush_interval != 0) return;
+  ring.buffers[0] = printer->buf;
+  for (size_t i = 1; i < kTraceBuffersPerThread; ++i)
+    ring.buffers[i] = static_cast<U8*>(ProfMalloc(printer->buffer_size));
+  ring.size = kTraceBuffersPerThread;
+}
+
+namespace {
+
+// Feeds one buffer to the stream, with the loss bound's flush when it is
+// due. The caller owns the stream.
+void compressBuffer(bufferedPrinterStruct_t* printer, U8* bytes, size_t count) {
+  // zlib counts input in 32 bits; a larger count comes back different.
+  const uint32_t num_writes = do_compress(&printer->c, static_cast<uint32_t>(count), bytes);
+  if (printer->flush_interval != 0) {
+    printer->drained_since_flush += count;
+    if (printer->drained_since_flush >= printer->flush_interval) {
+      do_sync_flush(&printer->c);
+      printer->drained_since_flush = 0;
+    }
+  }
+  if (ferror(printer->out_file))
+    __PROF_fatal_exit("spec:0:0: error: [TRACE] Trace buffer cannot be written to, exiting...2\n");
+  if (num_writes != count)
+    __PROF_fatal_exit(
+        "spec:0:0: error: [FAILURE - bufferedPrinter] Incorrect write to the output file, exiting...\n");
+}
+
+// The oldest buffer handed over and not yet compressed, if there is one;
+// false when there is none. Caller holds stream_mutex. A stream closed in
+// the meantime has compressed everything that was handed over before its
+// close, so nothing is left for it here.
+bool compressOldest(bufferedPrinterStruct_t* printer) {
+  printerRing& ring = printer->ring;
+  const uint64_t done = ring.compressed.load(std::memory_order_relaxed);
+  if (done == ring.handed.load(std::memory_order_acquire)) return false;
+  const size_t slot = done % ring.size;
+  compressBuffer(printer, ring.buffers[slot], ring.lengths[slot]);
+  // Release: the owner writes into this buffer again only after seeing it.
+  ring.compressed.store(done + 1, std::memory_order_release);
+  return true;
+}
+
+// Every buffer handed over goes through deflate before the stream goes on
+// or ends; from the owner's closing path, which holds stream_mutex.
+void compressAllHandedOver(bufferedPrinterStruct_t* printer) {
+  if (printer->ring.size == 0) return;
+  while (compressOldest(printer)) {
+  }
+}
+
+// The owner's wait for a free buffer: while the ring is full, take the
+// stream (a compression thread lets go of it after each buffer) and, if no
+// thread has freed a buffer meanwhile, compress the oldest one here, so a
+// missing or busy compression thread slows the owner down but never stops
+// it.
+void waitForAFreeBuffer(bufferedPrinterStruct_t* printer) {
+  printerRing& ring = printer->ring;
+  const uint64_t handed = ring.handed.load(std::memory_order_relaxed);
+  // The next buffer to write is handed + 1; it is free once buffer
+  // handed + 1 - size has been compressed.
+  while (handed + 1 - ring.compressed.load(std::memory_order_acquire) >= ring.size) {
+    MutexGuard stream(&ring.stream_mutex);
+    if (handed + 1 - ring.compressed.load(std::memory_order_acquire) >= ring.size) {
+      printer->in_compressor = 1;
+      compressOldest(printer);
+      printer->in_compressor = 0;
+    }
+  }
+}
+
+// Hands the full buffer to the compression threads and moves on to the
+// next buffer of the ring. in_compressor covers the few stores in between,
+// during which a signal handler could not tell which buffer is current.
+void handOver(bufferedPrinterStruct_t* printer) {
+  printerRing& ring = printer->ring;
+  waitForAFreeBuffer(printer);
+  const uint64_t handed = ring.handed.load(std::memory_order_relaxed);
+  printer->in_compressor = 1;
+  ring.lengths[handed % ring.size] = printer->current_count;
+  printer->record_start = printer->record_start < printer->current_count ? kRecordSplit : 0;
+  printer->current_count = 0;
+  printer->buf = ring.buffers[(handed + 1) % ring.size];
+  ring.handed.store(handed + 1, std::memory_order_seq_cst);
+  printer->in_compressor = 0;
+  // A printer already queued is picked up with this buffer too: a
+  // compression thread clears `queued` before it looks at `handed`.
+  if (!ring.queued.exchange(true, std::memory_order_seq_cst) && !requestCompression(printer)) {
+    ring.queued.store(false, std::memory_order_relaxed);
+    MutexGuard stream(&ring.stream_mutex);
+    printer->in_compressor = 1;
+    compressAllHandedOver(printer);
+    printer->in_compressor = 0;
+  }
+}
+
+}  // namespace
+
+void compressHandedOver(bufferedPrinterStruct_t* printer) {
+  printerRing& ring = printer->ring;
+  ring.queued.store(false, std::memory_order_seq_cst);
+  for (;;) {
+    MutexGuard stream(&ring.stream_mutex);
+    if (printer->out_file == nullptr || !compressOldest(printer)) return;
+  }
 }
 
 void dumpBufferToFile(bufferedPrinterStruct_t* printer) {
@@ -49,26 +158,16 @@ void dumpBufferToFile(bufferedPrinterStruct_t* printer) {
     printer->current_count = 0;
     return;
   }
-  // zlib counts input in 32 bits; a larger count comes back different.
-  printer->in_compressor = 1;
-  const uint32_t num_writes =
-      do_compress(&printer->c, static_cast<uint32_t>(printer->current_count), printer->buf);
-  if (printer->flush_interval != 0) {
-    printer->drained_since_flush += printer->current_count;
-    if (printer->drained_since_flush >= printer->flush_interval) {
-      do_sync_flush(&printer->c);
-      printer->drained_since_flush = 0;
-    }
+  if (printer->ring.size != 0) {
+    handOver(printer);
+    return;
   }
+  printer->in_compressor = 1;
+  compressBuffer(printer, printer->buf, printer->current_count);
   printer->in_compressor = 0;
   // A record that began in this buffer now has its first part in the
   // compressor: a crash before it ends can no longer drop all of it.
   printer->record_start = printer->record_start < printer->current_count ? kRecordSplit : 0;
-  if (ferror(printer->out_file))
-    __PROF_fatal_exit("spec:0:0: error: [TRACE] Trace buffer cannot be written to, exiting...2\n");
-  if (num_writes != printer->current_count)
-    __PROF_fatal_exit(
-        "spec:0:0: error: [FAILURE - bufferedPrinter] Incorrect write to the output file, exiting...\n");
   printer->current_count = 0;
 }
 
@@ -89,10 +188,13 @@ bufPrintStatus_t __PROF_print_array(bufferedPrinterStruct_t* printer, const U8* 
 
 void flush_and_close(bufferedPrinterStruct_t* printer) {
   if (printer->out_file == nullptr) return;
-  dumpBufferToFile(printer);
+  MutexGuard stream(&printer->ring.stream_mutex);
   // Until the file is closed and forgotten the stream is past finishing by
   // a signal handler.
   printer->in_compressor = 1;
+  compressAllHandedOver(printer);
+  compressBuffer(printer, printer->buf, printer->current_count);
+  printer->current_count = 0;
   do_close(&printer->c);
   // The stream is unbuffered, so this flush has nothing left to lose; a
   // failing close still means the file may not hold what was written.
@@ -114,10 +216,17 @@ void deleteBufferedPrinter(bufferedPrinterStruct_t* printer) {
   {
     PrinterLock lock(printer);
     flush_and_close(printer);
-    free(printer->buf);
-    printer->buf = nullptr;
   }
+  // No compression thread may still hold the printer when it is freed.
+  if (printer->ring.size != 0) forgetCompression(printer);
+  if (printer->ring.size == 0) {
+    free(printer->buf);
+  } else {
+    for (U8* buffer : printer->ring.buffers) free(buffer);
+  }
+  pthread_mutex_destroy(&printer->ring.stream_mutex);
   pthread_mutex_destroy(&printer->mutex);
+  printer->~bufferedPrinterStruct_t();
   free(printer);
 }
 
@@ -127,5 +236,12 @@ bool finishStreamAfterCrash(bufferedPrinterStruct_t* printer, size_t keep) {
   // From here on any later output of the owning thread is dropped.
   printer->out_file = nullptr;
   printer->current_count = 0;
+  printerRing& ring = printer->ring;
+  if (ring.size != 0) {
+    for (uint64_t n = ring.compressed.load(); n != ring.handed.load(); ++n) {
+      const size_t slot = n % ring.size;
+      if (!compressAfterCrash(&printer->c, fd, ring.buffers[slot], ring.lengths[slot])) return false;
+    }
+  }
   return finishCompressorAfterCrash(&printer->c, fd, printer->buf, keep);
 }

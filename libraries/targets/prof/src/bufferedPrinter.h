@@ -6,6 +6,12 @@
 //
 // The output operations take no lock: a record writer holds `mutex` (see
 // PrinterLock) for a whole record so that a concurrent close never splits it.
+//
+// A printer either compresses its own buffers when they fill (the thread
+// that writes the records waits for deflate) or hands each full buffer to a
+// compression thread (trace_compression.h) and goes on writing into the next
+// one of a small ring. Either way the compressor receives the same buffers in
+// the same order, so the trace's bytes are the same.
 // They are inline because they run at every traced event; only the drain,
 // which happens once per `buffer_size` bytes, is out of line. Failures never
 // come back to the caller: they end the process through __PROF_fatal_exit.
@@ -15,6 +21,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -22,6 +29,38 @@
 #include "commonProfInclude/common.h"
 #include "compressor.h"
 #include "utils.h"
+
+// Buffers of one printer's ring: the one being written and up to seven
+// handed over, 40 KiB per traced thread with the usual 5,120-byte buffers.
+inline constexpr size_t kTraceBuffersPerThread = 8;
+
+struct bufferedPrinterStruct_s;
+
+// The hand-over of full buffers to a compression thread. Buffer number n
+// (counting every buffer the thread has filled) lives in
+// buffers[n % kTraceBuffersPerThread]; buf is always buffers[handed % ...].
+struct printerRing {
+  U8* buffers[kTraceBuffersPerThread];  // owned; all null while size is 0
+  size_t lengths[kTraceBuffersPerThread];
+  // 0: the printer compresses its own buffers and the ring is unused.
+  size_t size;
+  // Buffers handed over so far: written by the owner under the printer's
+  // mutex, read by whoever compresses.
+  std::atomic<uint64_t> handed;
+  // Buffers compressed so far: written under stream_mutex, read by the
+  // owner to know when a buffer may be written again.
+  std::atomic<uint64_t> compressed;
+  // Held by whoever feeds this stream to deflate: a compression thread,
+  // the owner when its ring is full, the closing operations and the crash
+  // handler. Lock order: the printer's mutex, then this one.
+  pthread_mutex_t stream_mutex;
+  // Set while the printer waits in the compression threads' queue or is
+  // about to: a hand-over then need not queue it again.
+  std::atomic<bool> queued;
+  // Kept by the compression threads under their queue's lock.
+  bufferedPrinterStruct_s* next_queued;
+  unsigned holders;
+};
 
 typedef enum bufPrintStatus_t { PRINT_SUCCESS = 0, PRINT_FAIL = 1 } bufPrintStatus_t;
 
@@ -50,6 +89,7 @@ typedef struct bufferedPrinterStruct_s {
   // printer without the bound.
   size_t flush_interval;
   size_t drained_since_flush;
+  printerRing ring;
 } bufferedPrinterStruct_t;
 
 inline constexpr size_t kRecordSplit = SIZE_MAX;
@@ -70,6 +110,14 @@ static_assert(offsetof(bufferedPrinterStruct_t, out_file) == 0 &&
 void deleteBufferedPrinter(bufferedPrinterStruct_t* printer);
 // Sets the loss bound (flush_interval); before the first record.
 void setFlushInterval(bufferedPrinterStruct_t* printer, size_t bytes);
+// From now on full buffers go to the compression threads; before the first
+// record, and only without a loss bound, whose flushes must reach the file
+// from the writing thread. Allocates the rest of the ring.
+void handOverCompression(bufferedPrinterStruct_t* printer);
+// Compresses, in order, every buffer handed over and not yet compressed;
+// from a compression thread. Takes the stream's lock one buffer at a time,
+// so that an owner waiting for room gets it between two buffers.
+void compressHandedOver(bufferedPrinterStruct_t* printer);
 // Finishes the stream and closes the file under the lock; the record stays
 // usable and drops later output. Null is ignored; closing twice is harmless.
 void forceFlush(bufferedPrinterStruct_t* printer);
@@ -154,11 +202,13 @@ inline bufPrintStatus_t __PROF_PRINT_SLEB128(bufferedPrinterStruct_t* printer, i
 }
 
 // Finishes the stream from a signal handler after the process's crash: the
-// first `keep` bytes of buf are compressed with Z_FINISH and everything still
-// held is written with write(2); stdio and the allocator are not touched. The
+// buffers handed over and not yet compressed, then the first `keep` bytes of
+// buf, are compressed, the stream is finished and everything still held is
+// written with write(2); stdio and the allocator are not touched. The
 // caller owns the printer (holds its mutex, or its owning thread is stopped)
-// and the stream is not inside deflate. Later output is dropped. False when
-// the stream or a write failed; the file then stays as far as it got.
+// and its stream (holds stream_mutex, or nobody can), and the stream is not
+// inside deflate. Later output is dropped. False when the stream or a write
+// failed; the file then stays as far as it got.
 [[nodiscard]] bool finishStreamAfterCrash(bufferedPrinterStruct_t* printer, size_t keep);
 
 void __PROF_Crash_raiseDeferred(bufferedPrinterStruct_t* printer);

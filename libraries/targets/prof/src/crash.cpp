@@ -380,6 +380,17 @@ void describeStack(Text& t, uint32_t thread, GProfilerState_t* state) {
   t.str("\n");
 }
 
+// Takes the stream away from whoever compresses it: a compression thread
+// lets go of it after each buffer, within microseconds. Never released: the
+// process ends with the trace finished.
+bool takeStream(bufferedPrinterStruct_t* printer) {
+  for (int attempt = 0; attempt < 2000; ++attempt) {
+    if (pthread_mutex_trylock(&printer->ring.stream_mutex) == 0) return true;
+    sleepMicros(1000);
+  }
+  return false;
+}
+
 // What became of a claimed slot's trace, in the crash file's words.
 const char* finishTrace(CrashSlot* slot, bool mine, bool ownLocked) {
   bufferedPrinterStruct_t* printer = slot->printer;
@@ -397,10 +408,15 @@ const char* finishTrace(CrashSlot* slot, bool mine, bool ownLocked) {
     }
   }
   if (printer->out_file == nullptr) return "closed";
+  if (!locked) {
+    if (!mine && slot->inHandler.load() == 0) return "unfinished";  // its thread kept the lock
+    // Stopped inside a record, while its thread fed deflate or moved to the
+    // next buffer: the stream or the buffers are half-way.
+    if (printer->in_compressor != 0) return "unfinished";
+  }
+  if (!takeStream(printer)) return "unfinished";
   if (locked) return finishStreamAfterCrash(printer, printer->current_count) ? "finished" : "unfinished";
-  if (!mine && slot->inHandler.load() == 0) return "unfinished";  // its thread kept the lock
   // Stopped inside a record: the stream ends at that record's start.
-  if (printer->in_compressor != 0) return "unfinished";
   if (printer->record_start == kRecordSplit)
     return finishStreamAfterCrash(printer, 0) ? "finished-cut-record" : "unfinished";
   return finishStreamAfterCrash(printer, printer->record_start) ? "finished" : "unfinished";

@@ -13,6 +13,7 @@
 
 #include "Elf.h"
 #include "bufferedPrinter.h"
+#include "trace_compression.h"
 #include "commonProfInclude/TracingConstants.h"
 #include "crash.h"
 #include "finalize.h"
@@ -226,6 +227,7 @@ void __PROF_InitTrace(void) {
   bufferedPrinterStruct_t* printer = createBufferedPrinter(
       name, flushBytes != 0 && flushBytes < kTraceBufferSize ? flushBytes : kTraceBufferSize);
   setFlushInterval(printer, flushBytes);
+  if (compressionThreadCount() > 0) handOverCompression(printer);
   profile->prof_state->TraceBuffPrinterPtr = printer;
   __PROF_TRInitTrace(printer, __PROF_Configuration);
   __PROF_Crash_threadStart(profile->prof_state, id);
