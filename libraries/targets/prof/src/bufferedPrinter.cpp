@@ -3,11 +3,14 @@
 // Every failure is fatal and leaves the file truncated.
 #include "bufferedPrinter.h"
 
+#include <linux/futex.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <new>
 
 #include "trace_compression.h"
@@ -74,6 +77,16 @@ void compressBuffer(bufferedPrinterStruct_t* printer, U8* bytes, size_t count) {
         "spec:0:0: error: [FAILURE - bufferedPrinter] Incorrect write to the output file, exiting...\n");
 }
 
+void futexWait(std::atomic<uint32_t>* word, uint32_t seen) {
+  // Bounded: a wake-up that could be missed costs a millisecond, not a hang.
+  timespec timeout{0, 1000000};
+  syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAIT_PRIVATE, seen, &timeout, nullptr, 0);
+}
+
+void futexWake(std::atomic<uint32_t>* word) {
+  syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
 // The oldest buffer handed over and not yet compressed, if there is one;
 // false when there is none. Caller holds stream_mutex. A stream closed in
 // the meantime has compressed everything that was handed over before its
@@ -84,8 +97,14 @@ bool compressOldest(bufferedPrinterStruct_t* printer) {
   if (done == ring.handed.load(std::memory_order_acquire)) return false;
   const size_t slot = done % ring.size;
   compressBuffer(printer, ring.buffers[slot], ring.lengths[slot]);
-  // Release: the owner writes into this buffer again only after seeing it.
-  ring.compressed.store(done + 1, std::memory_order_release);
+  // The owner writes into this buffer again only after seeing it.
+  ring.compressed.store(done + 1, std::memory_order_seq_cst);
+  ring.progress.fetch_add(1, std::memory_order_seq_cst);
+  // A sleeping owner is woken once half its ring is free, not at every
+  // buffer: it then writes several buffers before it has to wait again.
+  if (ring.room_waiter.load(std::memory_order_seq_cst) != 0 &&
+      ring.handed.load(std::memory_order_relaxed) - (done + 1) <= ring.size / 2)
+    futexWake(&ring.progress);
   return true;
 }
 
@@ -97,23 +116,32 @@ void compressAllHandedOver(bufferedPrinterStruct_t* printer) {
   }
 }
 
-// The owner's wait for a free buffer: while the ring is full, take the
-// stream (a compression thread lets go of it after each buffer) and, if no
-// thread has freed a buffer meanwhile, compress the oldest one here, so a
-// missing or busy compression thread slows the owner down but never stops
-// it.
+// The owner's wait for a free buffer. While the ring is full: if nobody
+// feeds the stream, compress the oldest buffer here (a missing or busy
+// compression thread slows the owner down but never stops it); if a
+// compression thread does, sleep until it has freed half the ring. Waiting
+// for the stream's lock instead would lose it to the thread, which takes it
+// again at once for the next buffer, until the whole ring is compressed.
 void waitForAFreeBuffer(bufferedPrinterStruct_t* printer) {
   printerRing& ring = printer->ring;
   const uint64_t handed = ring.handed.load(std::memory_order_relaxed);
   // The next buffer to write is handed + 1; it is free once buffer
   // handed + 1 - size has been compressed.
-  while (handed + 1 - ring.compressed.load(std::memory_order_acquire) >= ring.size) {
-    MutexGuard stream(&ring.stream_mutex);
-    if (handed + 1 - ring.compressed.load(std::memory_order_acquire) >= ring.size) {
-      printer->in_compressor = 1;
-      compressOldest(printer);
-      printer->in_compressor = 0;
+  const auto full = [&] { return handed + 1 - ring.compressed.load(std::memory_order_seq_cst) >= ring.size; };
+  while (full()) {
+    if (pthread_mutex_trylock(&ring.stream_mutex) == 0) {
+      if (full()) {
+        printer->in_compressor = 1;
+        compressOldest(printer);
+        printer->in_compressor = 0;
+      }
+      pthread_mutex_unlock(&ring.stream_mutex);
+      continue;
     }
+    ring.room_waiter.store(1, std::memory_order_seq_cst);
+    const uint32_t seen = ring.progress.load(std::memory_order_seq_cst);
+    if (full()) futexWait(&ring.progress, seen);  // a timeout lets it look again
+    ring.room_waiter.store(0, std::memory_order_relaxed);
   }
 }
 

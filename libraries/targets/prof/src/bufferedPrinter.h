@@ -50,6 +50,11 @@ struct printerRing {
   // Buffers compressed so far: written under stream_mutex, read by the
   // owner to know when a buffer may be written again.
   std::atomic<uint64_t> compressed;
+  // Counts the buffers compressed, as a futex word: the owner sleeps on it
+  // while its ring is full and a compression thread holds the stream, and
+  // is woken (only when `room_waiter` says it sleeps) at every buffer done.
+  std::atomic<uint32_t> progress;
+  std::atomic<uint32_t> room_waiter;
   // Held by whoever feeds this stream to deflate: a compression thread,
   // the owner when its ring is full, the closing operations and the crash
   // handler. Lock order: the printer's mutex, then this one.

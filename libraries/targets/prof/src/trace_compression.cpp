@@ -70,6 +70,8 @@ void release(bufferedPrinterStruct_t* printer) {
 }
 
 void* compressionThread(void*) {
+  // Named so that a designer looking at the process sees whose it is.
+  pthread_setname_np(pthread_self(), "prof-compress");
   for (;;) {
     bufferedPrinterStruct_t* printer = takeNext();
     compressHandedOver(printer);
