@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bufferedPrinter.h"
+#include "trace_compression.h"
 #include "traceTestSupport.h"
 #include "tracereader/tracereader.h"
 
@@ -85,6 +86,34 @@ TEST(CrashFinish, ARecordSplitByADrainIsMarked) {
   stoppedRecord(p, {7, 8, 9});
   EXPECT_EQ(p->record_start, kRecordSplit);
   EXPECT_EQ(finish(p, 0, path, true), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+}
+
+// Buffers handed to a compression thread and not yet compressed belong to
+// the trace: the crash finish compresses them, in order, before the rest.
+TEST(CrashFinish, HandedOverBuffersAreCompressedBeforeTheCurrentOne) {
+  ScratchDir dir;
+  const auto path = dir.file("t");
+  if (compressionThreadCount() == 0) GTEST_SKIP() << "this process compresses on its own threads";
+  auto* p = createBufferedPrinter(path.c_str(), 8);
+  handOverCompression(p);
+  // Holding the stream as the crash handler does keeps every compression
+  // thread away from it: five buffers stay handed over.
+  pthread_mutex_lock(&p->ring.stream_mutex);
+  Bytes all;
+  for (uint8_t i = 0; i < 14; ++i) {
+    record(p, {i, static_cast<uint8_t>(i + 100), static_cast<uint8_t>(i + 200)});
+    all.insert(all.end(), {i, static_cast<uint8_t>(i + 100), static_cast<uint8_t>(i + 200)});
+  }
+  EXPECT_EQ(p->ring.handed.load() - p->ring.compressed.load(), 5u);
+  FILE* file = p->out_file;
+  EXPECT_TRUE(finishStreamAfterCrash(p, p->current_count));
+  pthread_mutex_unlock(&p->ring.stream_mutex);
+  const auto trace = tracereader::inflateTrace(readFile(path));
+  EXPECT_TRUE(trace.complete) << trace.error;
+  EXPECT_EQ(trace.bytes, all);
+  deflateEnd(&p->c.strm);
+  deleteBufferedPrinter(p);
+  fclose(file);
 }
 
 }  // namespace

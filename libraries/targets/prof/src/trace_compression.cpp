@@ -9,10 +9,13 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
-#include <cstdlib>
+#include <cstdint>
 
 #include "utils.h"
+
+// The number of compression threads the executable's build chose, defined by
+// its start-up stub only when the build did not leave it to the machine.
+extern "C" __attribute__((weak)) const uint32_t __PROF_TraceCompressionThreads;
 
 namespace {
 
@@ -29,22 +32,6 @@ std::atomic<unsigned> runningThreads{0};
 // Set once the threads have been started (or could not be).
 std::atomic<bool> startAttempted{false};
 pthread_mutex_t startMutex = PTHREAD_MUTEX_INITIALIZER;
-
-unsigned countFromEnvironment(bool* given) {
-  const char* text = getenv("PROF_COMPRESSION_THREADS");
-  *given = false;
-  if (text == nullptr || *text == '\0') return 0;
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long value = strtoul(text, &end, 10);
-  if (errno != 0 || *end != '\0' || *text == '-') {
-    __PROF_warning("PROF_COMPRESSION_THREADS='%s' is not a number of threads; the default is used\n", text);
-    errno = 0;
-    return 0;
-  }
-  *given = true;
-  return value > kMaxCompressionThreads ? kMaxCompressionThreads : static_cast<unsigned>(value);
-}
 
 unsigned processorsAvailable() {
   cpu_set_t set;
@@ -119,9 +106,9 @@ void startThreads() {
 
 unsigned compressionThreadCount() {
   static const unsigned count = [] {
-    bool given = false;
-    const unsigned fromEnvironment = countFromEnvironment(&given);
-    if (given) return fromEnvironment;
+    if (&__PROF_TraceCompressionThreads != nullptr)
+      return __PROF_TraceCompressionThreads > kMaxCompressionThreads ? kMaxCompressionThreads
+                                                                     : __PROF_TraceCompressionThreads;
     const unsigned processors = processorsAvailable();
     const unsigned spare = processors > 1 ? processors - 1 : 0;
     return spare > kMaxCompressionThreads ? kMaxCompressionThreads : spare;

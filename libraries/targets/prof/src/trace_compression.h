@@ -15,10 +15,9 @@
 
 #include "bufferedPrinter.h"
 
-// How many compression threads this process uses: the environment variable
-// PROF_COMPRESSION_THREADS when it holds a number (0 compresses every trace
-// on its own thread, as without these threads), else one fewer than the
-// processors this process may run on, at most kMaxCompressionThreads.
+// How many compression threads this process uses: the number its build
+// chose (0 compresses every trace on its own thread), else one fewer than
+// the processors this process may run on; at most kMaxCompressionThreads.
 inline constexpr unsigned kMaxCompressionThreads = 8;
 [[nodiscard]] unsigned compressionThreadCount();
 
