@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "bufferedPrinter.h"
@@ -25,22 +26,22 @@ void record(bufferedPrinterStruct_t* p, const Bytes& bytes) {
   for (uint8_t b : bytes) __PROF_print_char(p, b);
 }
 
-// A record whose thread is stopped after its first bytes: the lock stays
-// held, as it would by a thread stopped in the crash handler.
+// A record whose thread is stopped after its first bytes: the record lock
+// stays held, as it would by a thread stopped in the crash handler.
+std::optional<PrinterLock> stopped;
 void stoppedRecord(bufferedPrinterStruct_t* p, const Bytes& head) {
-  pthread_mutex_lock(&p->mutex);
-  p->record_start = p->current_count;
+  stopped.emplace(p);
   for (uint8_t b : head) __PROF_print_char(p, b);
 }
 
 // Finishes the stream from the first `keep` buffered bytes and returns what
 // the file inflates to; then releases the printer as the process end would.
-Bytes finish(bufferedPrinterStruct_t* p, size_t keep, const std::string& path, bool stopped) {
+Bytes finish(bufferedPrinterStruct_t* p, size_t keep, const std::string& path, bool wasStopped) {
   FILE* file = p->out_file;
   EXPECT_TRUE(finishStreamAfterCrash(p, keep));
   const auto trace = tracereader::inflateTrace(readFile(path));
   EXPECT_TRUE(trace.complete) << trace.error;
-  if (stopped) pthread_mutex_unlock(&p->mutex);
+  if (wasStopped) stopped.reset();
   const Bytes before = readFile(path);
   record(p, {0x55, 0x56});
   __PROF_print_char(p, 0x57);

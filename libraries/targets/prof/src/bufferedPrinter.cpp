@@ -43,6 +43,7 @@ bufferedPrinterStruct_t* createBufferedPrinter(const char* fileName, size_t buff
   printer->buffer_size = bufferSize == 0 ? 1 : bufferSize;
   printer->buf = static_cast<U8*>(ProfMalloc(printer->buffer_size));
   pthread_mutex_init(&printer->mutex, nullptr);
+  recordLockInit(&printer->lock);
   pthread_mutex_init(&printer->ring.stream_mutex, nullptr);
   return printer;
 }

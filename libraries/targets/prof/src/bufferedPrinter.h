@@ -28,6 +28,7 @@
 
 #include "commonProfInclude/common.h"
 #include "compressor.h"
+#include "printer_lock.h"
 #include "utils.h"
 
 // Buffers of one printer's ring: the one being written and up to seven
@@ -75,7 +76,7 @@ typedef struct bufferedPrinterStruct_s {
   size_t current_count;  // bytes in buf not yet handed to the compressor
   size_t buffer_size;    // capacity of buf, fixed at creation
   U8* buf;               // owned, not zeroed
-  pthread_mutex_t mutex; // held per record and by the closing operations
+  pthread_mutex_t mutex; // with `lock`: the record lock (see PrinterLock)
   // Crash safety (crash.h). Where the record being written began in buf,
   // that is the end of the last whole record; kRecordSplit once a drain has
   // handed the first part of that record to the compressor. Set by the
@@ -95,6 +96,9 @@ typedef struct bufferedPrinterStruct_s {
   size_t flush_interval;
   size_t drained_since_flush;
   printerRing ring;
+  // Biased towards the thread that created the printer, which writes its
+  // records (printer_lock.h); other threads also take `mutex`.
+  recordLock lock;
 } bufferedPrinterStruct_t;
 
 inline constexpr size_t kRecordSplit = SIZE_MAX;
@@ -218,16 +222,27 @@ inline bufPrintStatus_t __PROF_PRINT_SLEB128(bufferedPrinterStruct_t* printer, i
 
 void __PROF_Crash_raiseDeferred(bufferedPrinterStruct_t* printer);
 
-// Holds a printer's mutex for one record or one close, and marks where the
-// record begins so that a crash in the middle of it loses only this record.
+// Holds a printer's record lock for one record or one close, and marks where
+// the record begins so that a crash in the middle of it loses only this
+// record. The owning thread's records take the lock's biased path: two
+// plain stores and two loads, where a mutex costs two atomic
+// read-modify-writes once the process has a second thread (and every traced
+// process has one, for compression).
 class [[nodiscard]] PrinterLock {
  public:
-  explicit PrinterLock(bufferedPrinterStruct_t* printer) : printer_(printer) {
-    pthread_mutex_lock(&printer->mutex);
+  explicit PrinterLock(bufferedPrinterStruct_t* printer)
+      : printer_(printer), owner_(recordLockIsOwner(&printer->lock)) {
+    if (__builtin_expect(owner_, 1))
+      recordLockOwnerEnter(&printer->lock);
+    else
+      recordLockTake(&printer->lock, &printer->mutex);
     printer->record_start = printer->current_count;
   }
   ~PrinterLock() {
-    pthread_mutex_unlock(&printer_->mutex);
+    if (__builtin_expect(owner_, 1))
+      recordLockOwnerLeave(&printer_->lock);
+    else
+      recordLockGive(&printer_->lock, &printer_->mutex);
     if (__builtin_expect(printer_->deferred_signal != 0, 0)) __PROF_Crash_raiseDeferred(printer_);
   }
   PrinterLock(const PrinterLock&) = delete;
@@ -235,4 +250,5 @@ class [[nodiscard]] PrinterLock {
 
  private:
   bufferedPrinterStruct_t* printer_;
+  bool owner_;
 };

@@ -64,9 +64,9 @@ struct CrashSlot {
   GProfilerState_t* profState;
   uint32_t threadId;
   const char* outcome;  // what the finisher did with the trace; set once claimed
-  // Set while the owning thread is inside the handler: if it then holds its
-  // printer's mutex, it was stopped in the middle of a record and will not
-  // release it.
+  // Set while the owning thread is inside the handler: if it is then inside
+  // a record of its printer, it was stopped in the middle of that record and
+  // will not end it.
   std::atomic<int> inHandler;
   void* altStack;   // kAltStackSize bytes, owned by the slot
   CrashSlot* next;  // fixed once the slot is published
@@ -398,8 +398,9 @@ const char* finishTrace(CrashSlot* slot, bool mine, bool ownLocked) {
   if (!mine) {
     // A record or a drain ends within microseconds; a thread stopped in this
     // handler in the middle of one never ends it.
+    bool announced = false;
     for (int attempt = 0; attempt < 2000; ++attempt) {
-      if (pthread_mutex_trylock(&printer->mutex) == 0) {
+      if (recordLockTryTake(&printer->lock, &printer->mutex, &announced)) {
         locked = true;
         break;
       }
@@ -567,7 +568,7 @@ void crashHandler(int sig, siginfo_t* info, void* context) {
       own != nullptr && own->state.load(std::memory_order_acquire) == kActive ? own->printer : nullptr;
   bool ownLocked = false;
   if (ownPrinter != nullptr) {
-    ownLocked = pthread_mutex_trylock(&ownPrinter->mutex) == 0;
+    ownLocked = recordLockOwnerIsOutside(&ownPrinter->lock, &ownPrinter->mutex);
     if (!ownLocked && isTermination(sig)) {
       // Nothing is lost by waiting for the record to end.
       keepDeferredInfo(sig, info);
@@ -582,7 +583,7 @@ void crashHandler(int sig, siginfo_t* info, void* context) {
   if (!finishingThread.compare_exchange_strong(expected, self)) {
     // Lost to another crash or to the exit: its finisher may need this
     // printer, so it is let go first.
-    if (ownLocked) pthread_mutex_unlock(&ownPrinter->mutex);
+    if (ownLocked) recordLockOwnerRelease(&ownPrinter->lock, &ownPrinter->mutex);
     if (expected < 0) {
       for (int i = 0; i < 10000 && !exitFinished.load(); ++i) sleepMicros(1000);
       dieWith(sig);
