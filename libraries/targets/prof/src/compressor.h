@@ -43,7 +43,7 @@ struct compressor {
   TraceCodecKind kind;
   // ISA-L's stream when kind is isal (its next_out/avail_out then describe
   // the free part of out), else null; allocated by do_init, freed by
-  // do_close, so that a zlib trace does not carry its 360 KiB.
+  // do_close, so that a zlib trace does not carry its 356 KiB.
   IsalStream* isal;
 };
 
