@@ -4,6 +4,7 @@
 #   share/prof/stub/                         the start-up stub's sources
 #   lib/cmake/prof/                          find_package(prof): targets,
 #                                            version, prof.cmake, prof_*.cmake
+#                                            (prof_isal.cmake finds ISA-L)
 #   lib/pkgconfig/prof.pc                    for other build systems
 # Every path inside the package is relative to where it was installed, so
 # the installed tree can be moved.

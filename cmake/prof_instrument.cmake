@@ -1,7 +1,7 @@
 # prof_instrument(<target> [PROFILE_DIR <abs dir>] [TRACE_MEM ON|OFF] [TRACE_ALLOCS ON|OFF]
 #                 [RETURN_VALUES ON|OFF] [BASIC_BLOCKS ON|OFF] [SKIP_STACK ON|OFF]
 #                 [LIB_POINTER_ARGS ON|OFF] [ACCESS_KINDS ON|OFF] [EXCLUDE <pattern>...] [FLUSH_KIB <n>]
-#                 [CODEC zlib4|zlib1])
+#                 [CODEC zlib4|zlib1|isal1])
 #
 # Turns an ordinary executable target into a profiled one: its C and C++
 # sources are compiled by clang 14 with the instrumenting plugin, and it is
@@ -18,8 +18,9 @@
 # once per <n> KiB of records; 0 keeps the traces' bytes as without it.
 #
 # CODEC (default PROF_TRACE_CODEC, zlib4) compresses the traces with zlib at
-# level 4 or, with zlib1, at level 1, which takes less time and writes
-# larger files of the same format (figures in docs/performance.md).
+# level 4, with zlib1 at zlib's level 1, or with isal1 by ISA-L's deflate at
+# its level 1; the faster codecs write larger files of the same format,
+# which zlib inflates to the same records (figures in docs/performance.md).
 #
 # Everything the function needs is a cache entry or is found from this
 # file's own location, because it is called from other directories than the
@@ -61,8 +62,8 @@ endif()
 set(PROF_TRACE_FLUSH_KIB 0 CACHE STRING
     "Flush every trace of programs made with prof_instrument at least every this many KiB of records (0: off)")
 set(PROF_TRACE_CODEC zlib4 CACHE STRING
-    "Compression of the traces of programs made with prof_instrument: zlib4 (zlib level 4) or zlib1 (level 1, faster)")
-set_property(CACHE PROF_TRACE_CODEC PROPERTY STRINGS zlib4 zlib1)
+    "Compression of the traces of programs made with prof_instrument: zlib4 (zlib level 4), zlib1 (level 1, faster) or isal1 (ISA-L level 1, fastest)")
+set_property(CACHE PROF_TRACE_CODEC PROPERTY STRINGS zlib4 zlib1 isal1)
 option(PROF_PLUGIN "Build and use the instrumenting compiler plugin (needs llvm-14-dev and clang-14)"
        ${prof_plugin_possible})
 if(PROF_PLUGIN AND NOT prof_plugin_possible)
@@ -170,8 +171,10 @@ function(prof_instrument target)
   endif()
   if(ARG_CODEC STREQUAL "zlib1")
     target_compile_definitions(${target}_prof_stub PRIVATE PROF_TRACE_COMPRESSION_LEVEL=1)
+  elseif(ARG_CODEC STREQUAL "isal1")
+    target_compile_definitions(${target}_prof_stub PRIVATE PROF_TRACE_CODEC_KIND=1)
   elseif(NOT ARG_CODEC STREQUAL "zlib4")
-    message(FATAL_ERROR "prof_instrument(${target}): CODEC must be zlib4 or zlib1, got '${ARG_CODEC}'")
+    message(FATAL_ERROR "prof_instrument(${target}): CODEC must be zlib4, zlib1 or isal1, got '${ARG_CODEC}'")
   endif()
 
   # As for hand-instrumented executables: fixed load address for the note,

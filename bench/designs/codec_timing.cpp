@@ -7,9 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
-#ifdef PROF_BENCH_HAVE_ISAL
 #include <isa-l/igzip_lib.h>
-#endif
 
 namespace designbench {
 
@@ -46,7 +44,6 @@ size_t chunkAt(std::span<const uint8_t> plain, size_t at) {
   return plain.size() - at < kPrinterBufferSize ? plain.size() - at : kPrinterBufferSize;
 }
 
-#ifdef PROF_BENCH_HAVE_ISAL
 size_t isalLevelBuffer(int level) {
   switch (level) {
     case 1: return ISAL_DEF_LVL1_DEFAULT;
@@ -89,7 +86,6 @@ Compressed isalAsPrinter(std::span<const uint8_t> plain, int level) {
   result.cpuMs = threadCpuMs() - start;
   return result;
 }
-#endif
 
 }  // namespace
 
@@ -124,11 +120,9 @@ Compressed deflateAsPrinter(std::span<const uint8_t> plain, int level) {
 
 std::vector<Codec> replayCodecs() {
   std::vector<Codec> codecs = {{"zlib 4", deflateAsPrinter, 4}, {"zlib 1", deflateAsPrinter, 1}};
-#ifdef PROF_BENCH_HAVE_ISAL
   codecs.push_back({"ISA-L 1", isalAsPrinter, 1});
   codecs.push_back({"ISA-L 2", isalAsPrinter, 2});
   codecs.push_back({"ISA-L 3", isalAsPrinter, 3});
-#endif
   return codecs;
 }
 

@@ -29,7 +29,7 @@ struct Codec {
 };
 
 // zlib at level 4 (the runtime's) first, then the faster settings: zlib at
-// level 1 and, when the benchmark was built with ISA-L, its levels 1 to 3.
+// level 1 and ISA-L's levels 1 to 3.
 std::vector<Codec> replayCodecs();
 
 // Compresses with zlib at the given level; every zlib failure ends the

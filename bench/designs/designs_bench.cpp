@@ -44,7 +44,8 @@ struct Options {
 
 struct Timing {
   double plainWall = 0, tracedWall = 0, plainCpu = 0, tracedCpu = 0;
-  double zlib1Wall = 0, zlib1Cpu = 0;  // traced, with the faster codec
+  double zlib1Wall = 0, zlib1Cpu = 0;  // traced, with zlib at level 1
+  double isal1Wall = 0, isal1Cpu = 0;  // traced, with ISA-L's deflate
 };
 
 struct CodecFigures {
@@ -72,22 +73,23 @@ std::vector<uint8_t> readFile(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Alternating runs of both builds; false (with a message) when a run fails
+// Alternating runs of the builds; false (with a message) when a run fails
 // or the outputs differ.
 bool measure(const DesignEntry& d, const Options& o, const std::string& cwd, Timing* t) {
-  const char* const builds[3] = {"plain", "traced", "zlib1"};
-  std::vector<std::string> args[3];
-  const char* const programs[3] = {d.plain, d.traced, d.tracedZlib1};
-  for (int k = 0; k < 3; ++k) {
+  constexpr int kBuilds = 4;
+  const char* const builds[kBuilds] = {"plain", "traced", "zlib1", "isal1"};
+  std::vector<std::string> args[kBuilds];
+  const char* const programs[kBuilds] = {d.plain, d.traced, d.tracedZlib1, d.tracedIsal1};
+  for (int k = 0; k < kBuilds; ++k) {
     args[k] = splitArgs(o.quick ? d.quickArgs : d.args);
     args[k].insert(args[k].begin(), programs[k]);
   }
-  std::vector<double> wall[3], cpu[3];
+  std::vector<double> wall[kBuilds], cpu[kBuilds];
   std::string reference;
   // The first round warms the page cache and is not counted.
   const int rounds = o.runs + (o.runs > 1 ? 1 : 0);
   for (int r = 0; r < rounds; ++r) {
-    for (int k = 0; k < 3; ++k) {
+    for (int k = 0; k < kBuilds; ++k) {
       const benchrun::Outcome out = benchrun::run(args[k], cwd);
       if (out.exitCode != 0) {
         fprintf(stderr, "%s: the %s build failed (exit %d)\n", d.name, builds[k], out.exitCode);
@@ -105,7 +107,8 @@ bool measure(const DesignEntry& d, const Options& o, const std::string& cwd, Tim
     }
   }
   *t = {benchrun::median(wall[0]), benchrun::median(wall[1]), benchrun::median(cpu[0]),
-        benchrun::median(cpu[1]),   benchrun::median(wall[2]), benchrun::median(cpu[2])};
+        benchrun::median(cpu[1]),   benchrun::median(wall[2]), benchrun::median(cpu[2]),
+        benchrun::median(wall[3]),  benchrun::median(cpu[3])};
   return true;
 }
 
@@ -165,9 +168,11 @@ bool traceFigures(const DesignEntry& d, TraceFigures* f) {
 }
 
 void printRow(const DesignEntry& d, const Timing& t, const TraceFigures& f) {
-  printf("| %s | %zu | %.1f | %.1f | **%.1f×** | %.1f | %.1f | %.1f× | %.1f | **%.1f×** | %.1f | %.1f× |\n", d.name,
-         f.threads, t.plainWall, t.tracedWall, t.tracedWall / t.plainWall, t.plainCpu, t.tracedCpu,
-         t.tracedCpu / t.plainCpu, t.zlib1Wall, t.zlib1Wall / t.plainWall, t.zlib1Cpu, t.zlib1Cpu / t.plainCpu);
+  printf("| %s | %zu | %.1f | %.1f | **%.1f×** | %.1f | %.1f | %.1f× | %.1f | **%.1f×** | %.1f | %.1f× "
+         "| %.1f | **%.1f×** | %.1f | %.1f× |\n",
+         d.name, f.threads, t.plainWall, t.tracedWall, t.tracedWall / t.plainWall, t.plainCpu, t.tracedCpu,
+         t.tracedCpu / t.plainCpu, t.zlib1Wall, t.zlib1Wall / t.plainWall, t.zlib1Cpu, t.zlib1Cpu / t.plainCpu,
+         t.isal1Wall, t.isal1Wall / t.plainWall, t.isal1Cpu, t.isal1Cpu / t.plainCpu);
   fflush(stdout);
 }
 
@@ -233,8 +238,9 @@ int main(int argc, char** argv) {
 
   printf("Wall and CPU time, median of %d alternating runs (ms)\n\n", o.runs);
   printf("| design | threads | plain wall | traced wall | wall slowdown | plain CPU | traced CPU | CPU slowdown | "
-         "zlib1: traced wall | wall slowdown | traced CPU | CPU slowdown |\n");
-  printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+         "zlib1: traced wall | wall slowdown | traced CPU | CPU slowdown | "
+         "isal1: traced wall | wall slowdown | traced CPU | CPU slowdown |\n");
+  printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
   bool ok = true;
   std::vector<Timing> timings(chosen.size());
   std::vector<TraceFigures> figures(chosen.size());

@@ -58,12 +58,13 @@ one_line() {
 }
 
 # A design unit with the stream header, compiled and linked by a wrapper
-# without any -I: it must run profiled.
+# without any -I, its traces compressed by ISA-L: it must run profiled.
 wrapper_builds() {
   local wrapper=$1 dir=$scratch/wrapped
   mkdir -p "$dir"
   if quiet "$wrapper" -O1 -c "$here/consumer/fir.c" -o "$dir/fir.o" &&
-     quiet "$wrapper" "--prof-dir=$profiles/fir_wrapped" "$dir/fir.o" "$here/consumer/fir_test.c" -o "$dir/fir_wrapped"
+     quiet "$wrapper" "--prof-dir=$profiles/fir_wrapped" --prof-codec=isal1 "$dir/fir.o" "$here/consumer/fir_test.c" \
+       -o "$dir/fir_wrapped"
   then
     check_program "$dir/fir_wrapped" "fir 61" fir
   else
@@ -100,7 +101,7 @@ case $route in
     # Objects built by the plugin do not link without the start-up stub,
     # which starts the runtime: the program would run unprofiled.
     libs=("$consumer/prof/plugin/libprof_registration.a" "$consumer/prof/libraries/libprof_hls.a"
-          "$consumer/prof/libraries/libprof.a" -lz -lstdc++)
+          "$consumer/prof/libraries/libprof.a" -lz -lisal -lstdc++)
     if clang-14 "$scratch/wrapped/fir.o" "$here/consumer/fir_test.c" "${libs[@]}" -o "$scratch/no_stub" \
          2>"$scratch/err"; then
       fail "linked without the start-up stub"

@@ -9,7 +9,7 @@ rm -rf "$scratch" && mkdir -p "$scratch"
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
-base="g++ make cmake pkg-config zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev"
+base="g++ make cmake pkg-config zlib1g-dev libisal-dev libgtest-dev libgmock-dev libbenchmark-dev"
 plugin="clang-14 llvm-14-dev libclang-rt-14-dev"
 tests="python3-pandas graphviz chromium chromium-driver"
 
@@ -38,7 +38,7 @@ prereq $base --
 
 # Names are matched whole: g++-12 and libgtest-dev-doc are other packages.
 prereq g++-12 make cmake pkg-config libgtest-dev-doc libgmock-dev libbenchmark-dev clang-14 -- --plugin --tests
-expected="apt-get update && apt-get install -y --no-install-recommends g++ zlib1g-dev libgtest-dev llvm-14-dev libclang-rt-14-dev python3-pandas graphviz chromium chromium-driver"
+expected="apt-get update && apt-get install -y --no-install-recommends g++ zlib1g-dev libisal-dev libgtest-dev llvm-14-dev libclang-rt-14-dev python3-pandas graphviz chromium chromium-driver"
 [ "$status" = 1 ] || fail "missing packages: status $status"
 grep -qxF "  $expected" <<<"$err" || fail "missing packages: expected the line '$expected' in '$err'"
 

@@ -1,11 +1,14 @@
 // Finishing a trace from the crash handler: the stream ends at the last
 // whole record when its thread was stopped inside one, keeps everything
 // when it was between records, shows when a drain had already split the
-// record, and drops whatever the thread writes afterwards.
+// record, and drops whatever the thread writes afterwards; ISA-L's stream
+// finishes there like zlib's.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -115,6 +118,42 @@ TEST(CrashFinish, HandedOverBuffersAreCompressedBeforeTheCurrentOne) {
   deflateEnd(&p->c.strm);
   deleteBufferedPrinter(p);
   fclose(file);
+}
+
+// The faster codec's stream through every step a crashed thread's trace
+// can see: drains that fill whole output chunks, a loss-bound flush, more
+// bytes and the finish from the signal handler, whose writes bypass stdio.
+TEST(CrashFinish, AnIsalStreamFinishedAfterACrashInflatesToEveryByte) {
+  ScratchDir dir;
+  const auto path = dir.file("t");
+  FILE* file = fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  setvbuf(file, nullptr, _IONBF, 0);
+  auto c = std::make_unique<compressor>();
+  do_init(c.get(), file, TraceCodec{TraceCodecKind::isal, 1});
+  // Half noise, half repetition: more than a chunk of output either way.
+  Bytes all(400000);
+  uint32_t x = 1;
+  for (size_t i = 0; i < all.size(); ++i) {
+    x = x * 1103515245u + 12345u;
+    all[i] = (i / 1000) % 2 == 0 ? static_cast<uint8_t>(x >> 24) : static_cast<uint8_t>(i % 13);
+  }
+  constexpr size_t kDrained = 200 * 1024, kAfterCrash = 150000;
+  for (size_t at = 0; at < kDrained; at += 5120) EXPECT_EQ(do_compress(c.get(), 5120, all.data() + at), 5120u);
+  do_sync_flush(c.get());
+  const auto flushed = tracereader::inflateTrace(readFile(path));
+  EXPECT_EQ(flushed.bytes, Bytes(all.begin(), all.begin() + kDrained)) << "the flush wrote everything drained";
+  ASSERT_TRUE(compressAfterCrash(c.get(), fileno(file), all.data() + kDrained, kAfterCrash));
+  ASSERT_TRUE(finishCompressorAfterCrash(c.get(), fileno(file), all.data() + kDrained + kAfterCrash,
+                                         all.size() - kDrained - kAfterCrash));
+  fclose(file);
+  const Bytes stream = readFile(path);
+  ASSERT_GE(stream.size(), 2u);
+  EXPECT_EQ((stream[0] << 8 | stream[1]) % 31, 0) << "a zlib header";
+  const auto trace = tracereader::inflateTrace(stream);
+  EXPECT_TRUE(trace.complete) << trace.error;
+  EXPECT_EQ(trace.bytes, all);
+  free(c->isal);  // the crash-time finish frees nothing
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ bufferedPrinterStruct_t* createBufferedPrinter(const char* fileName, size_t buff
   // whose failure would come too late to be reported with the write.
   setvbuf(stream, nullptr, _IONBF, 0);
   printer->out_file = stream;
-  do_init(&printer->c, stream, traceCompressionLevel());
+  do_init(&printer->c, stream, traceCodec());
   printer->current_count = 0;
   printer->buffer_size = bufferSize == 0 ? 1 : bufferSize;
   printer->buf = static_cast<U8*>(ProfMalloc(printer->buffer_size));

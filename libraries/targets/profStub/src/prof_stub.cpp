@@ -5,8 +5,9 @@
 //
 // Built into each executable with PROF_PROFILE_DIR, PROF_TRACE_MEM and
 // PROF_TRACE_ALLOCS defined by the build, PROF_TRACE_FLUSH_KIB when the
-// build bounds the traces' loss and PROF_TRACE_COMPRESSION_LEVEL when it
-// chose a faster codec than zlib at level 4.
+// build bounds the traces' loss, PROF_TRACE_COMPRESSION_LEVEL when it
+// chose zlib at a faster level than 4 and PROF_TRACE_CODEC_KIND when it
+// chose another deflate than zlib's (1: ISA-L's).
 #include <cstddef>
 #include <cstdint>
 
@@ -49,6 +50,12 @@ extern const uint32_t __PROF_TraceFlushKiB = PROF_TRACE_FLUSH_KIB;
 #if defined(PROF_TRACE_COMPRESSION_LEVEL) && PROF_TRACE_COMPRESSION_LEVEL != 4
 // The zlib level of every trace; without it, level 4.
 extern const uint32_t __PROF_TraceCompressionLevel = PROF_TRACE_COMPRESSION_LEVEL;
+#endif
+
+#if defined(PROF_TRACE_CODEC_KIND) && PROF_TRACE_CODEC_KIND != 0
+// The deflate of every trace, 1 for ISA-L's at its level 1 (still a zlib
+// stream); without it, zlib's.
+extern const uint32_t __PROF_TraceCodec = PROF_TRACE_CODEC_KIND;
 #endif
 
 // The note's descriptor points at the configuration's UID pointer; it lives
