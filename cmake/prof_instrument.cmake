@@ -1,7 +1,7 @@
 # prof_instrument(<target> [PROFILE_DIR <abs dir>] [TRACE_MEM ON|OFF] [TRACE_ALLOCS ON|OFF]
 #                 [RETURN_VALUES ON|OFF] [BASIC_BLOCKS ON|OFF] [SKIP_STACK ON|OFF]
 #                 [LIB_POINTER_ARGS ON|OFF] [ACCESS_KINDS ON|OFF] [EXCLUDE <pattern>...] [FLUSH_KIB <n>]
-#                 [CODEC zlib4|zlib1|isal1])
+#                 [CODEC zlib4|zlib1|isal1] [COMPRESSION_THREADS auto|<n>])
 #
 # Turns an ordinary executable target into a profiled one: its C and C++
 # sources are compiled by clang 14 with the instrumenting plugin, and it is
@@ -21,6 +21,12 @@
 # level 4, with zlib1 at zlib's level 1, or with isal1 by ISA-L's deflate at
 # its level 1; the faster codecs write larger files of the same format,
 # which zlib inflates to the same records (figures in docs/performance.md).
+#
+# COMPRESSION_THREADS (default PROF_TRACE_COMPRESSION_THREADS, auto) is the
+# number of threads of the runtime's own that compress the traces while the
+# design's threads go on: auto uses one fewer than the processors the
+# program may run on (at most 8), 0 compresses each trace on its own thread.
+# The traces' bytes are the same either way.
 #
 # Everything the function needs is a cache entry or is found from this
 # file's own location, because it is called from other directories than the
@@ -64,6 +70,8 @@ set(PROF_TRACE_FLUSH_KIB 0 CACHE STRING
 set(PROF_TRACE_CODEC zlib4 CACHE STRING
     "Compression of the traces of programs made with prof_instrument: zlib4 (zlib level 4), zlib1 (level 1, faster) or isal1 (ISA-L level 1, fastest)")
 set_property(CACHE PROF_TRACE_CODEC PROPERTY STRINGS zlib4 zlib1 isal1)
+set(PROF_TRACE_COMPRESSION_THREADS auto CACHE STRING
+    "Threads compressing the traces of programs made with prof_instrument: auto (processors - 1, at most 8) or a number (0: on the traced threads)")
 option(PROF_PLUGIN "Build and use the instrumenting compiler plugin (needs llvm-14-dev and clang-14)"
        ${prof_plugin_possible})
 if(PROF_PLUGIN AND NOT prof_plugin_possible)
@@ -91,7 +99,7 @@ endfunction()
 
 function(prof_instrument target)
   cmake_parse_arguments(ARG ""
-    "PROFILE_DIR;TRACE_MEM;TRACE_ALLOCS;RETURN_VALUES;BASIC_BLOCKS;SKIP_STACK;LIB_POINTER_ARGS;ACCESS_KINDS;FLUSH_KIB;CODEC"
+    "PROFILE_DIR;TRACE_MEM;TRACE_ALLOCS;RETURN_VALUES;BASIC_BLOCKS;SKIP_STACK;LIB_POINTER_ARGS;ACCESS_KINDS;FLUSH_KIB;CODEC;COMPRESSION_THREADS"
     "EXCLUDE" ${ARGN})
   if(ARG_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "prof_instrument(${target}): unknown arguments ${ARG_UNPARSED_ARGUMENTS}")
@@ -175,6 +183,15 @@ function(prof_instrument target)
     target_compile_definitions(${target}_prof_stub PRIVATE PROF_TRACE_CODEC_KIND=1)
   elseif(NOT ARG_CODEC STREQUAL "zlib4")
     message(FATAL_ERROR "prof_instrument(${target}): CODEC must be zlib4, zlib1 or isal1, got '${ARG_CODEC}'")
+  endif()
+  if(NOT DEFINED ARG_COMPRESSION_THREADS)
+    set(ARG_COMPRESSION_THREADS "${PROF_TRACE_COMPRESSION_THREADS}")
+  endif()
+  if(ARG_COMPRESSION_THREADS MATCHES "^[0-9]+$")
+    target_compile_definitions(${target}_prof_stub PRIVATE PROF_TRACE_COMPRESSION_THREADS=${ARG_COMPRESSION_THREADS})
+  elseif(NOT ARG_COMPRESSION_THREADS STREQUAL "auto")
+    message(FATAL_ERROR "prof_instrument(${target}): COMPRESSION_THREADS must be auto or a number, "
+                        "got '${ARG_COMPRESSION_THREADS}'")
   endif()
 
   # As for hand-instrumented executables: fixed load address for the note,

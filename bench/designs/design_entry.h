@@ -5,13 +5,19 @@
 
 namespace designbench {
 
+// The traced builds, in the order of DesignEntry::traced.
+inline constexpr int kTracedBuilds = 4;
+inline constexpr const char* kTracedBuildNames[kTracedBuilds] = {
+    "zlib 4", "zlib 4 on the traced threads", "zlib 1", "ISA-L 1"};
+
 struct DesignEntry {
   const char* name;
-  const char* plain;       // built without profiling
-  const char* traced;      // built through the plugin
-  const char* profileDir;  // the traced build's profile directory
-  const char* tracedZlib1;  // built through the plugin with zlib at level 1
-  const char* tracedIsal1;  // built through the plugin with ISA-L's deflate
+  const char* plain;  // built without profiling
+  // Built through the plugin: the defaults (zlib at level 4, compression
+  // threads left to the machine), the default codec with no compression
+  // thread, zlib at level 1, ISA-L's deflate at level 1.
+  const char* traced[kTracedBuilds];
+  const char* profileDir;  // the default traced build's profile directory
   const char* args;        // arguments of a measured run, blank-separated
   const char* quickArgs;   // arguments of the brief run
 };

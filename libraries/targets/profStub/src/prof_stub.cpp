@@ -6,8 +6,10 @@
 // Built into each executable with PROF_PROFILE_DIR, PROF_TRACE_MEM and
 // PROF_TRACE_ALLOCS defined by the build, PROF_TRACE_FLUSH_KIB when the
 // build bounds the traces' loss, PROF_TRACE_COMPRESSION_LEVEL when it
-// chose zlib at a faster level than 4 and PROF_TRACE_CODEC_KIND when it
-// chose another deflate than zlib's (1: ISA-L's).
+// chose zlib at a faster level than 4, PROF_TRACE_CODEC_KIND when it
+// chose another deflate than zlib's (1: ISA-L's) and
+// PROF_TRACE_COMPRESSION_THREADS when it fixed the number of compression
+// threads instead of leaving it to the machine.
 #include <cstddef>
 #include <cstdint>
 
@@ -56,6 +58,12 @@ extern const uint32_t __PROF_TraceCompressionLevel = PROF_TRACE_COMPRESSION_LEVE
 // The deflate of every trace, 1 for ISA-L's at its level 1 (still a zlib
 // stream); without it, zlib's.
 extern const uint32_t __PROF_TraceCodec = PROF_TRACE_CODEC_KIND;
+#endif
+
+#if defined(PROF_TRACE_COMPRESSION_THREADS)
+// How many threads compress the traces; 0: each traced thread compresses
+// its own. Without it, one fewer than the processors available.
+extern const uint32_t __PROF_TraceCompressionThreads = PROF_TRACE_COMPRESSION_THREADS;
 #endif
 
 // The note's descriptor points at the configuration's UID pointer; it lives
