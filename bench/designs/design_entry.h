@@ -6,16 +6,17 @@
 namespace designbench {
 
 // The traced builds, in the order of DesignEntry::traced.
-inline constexpr int kTracedBuilds = 4;
+inline constexpr int kTracedBuilds = 5;
 inline constexpr const char* kTracedBuildNames[kTracedBuilds] = {
-    "zlib 4", "zlib 4 on the traced threads", "zlib 1", "ISA-L 1"};
+    "zlib 4", "zlib 4 on the traced threads", "zlib 1", "ISA-L 1", "ISA-L 1 on the traced threads"};
 
 struct DesignEntry {
   const char* name;
   const char* plain;  // built without profiling
   // Built through the plugin: the defaults (zlib at level 4, compression
   // threads left to the machine), the default codec with no compression
-  // thread, zlib at level 1, ISA-L's deflate at level 1.
+  // thread, zlib at level 1, ISA-L's deflate at level 1 with and without
+  // compression threads.
   const char* traced[kTracedBuilds];
   const char* profileDir;  // the default traced build's profile directory
   const char* args;        // arguments of a measured run, blank-separated

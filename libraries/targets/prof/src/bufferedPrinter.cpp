@@ -160,8 +160,11 @@ void handOver(bufferedPrinterStruct_t* printer) {
   printer->buf = ring.buffers[(handed + 1) % ring.size];
   ring.handed.store(handed + 1, std::memory_order_seq_cst);
   printer->in_compressor = 0;
-  // A printer already queued is picked up with this buffer too: a
+  // Compression is asked for once a few buffers wait, so that a thread
+  // wakes a compression thread once per batch rather than per buffer. A
+  // printer already queued is picked up with this buffer too: a
   // compression thread clears `queued` before it looks at `handed`.
+  if (handed + 1 - ring.compressed.load(std::memory_order_relaxed) < kHandOverBatch) return;
   if (!ring.queued.exchange(true, std::memory_order_seq_cst) && !requestCompression(printer)) {
     ring.queued.store(false, std::memory_order_relaxed);
     MutexGuard stream(&ring.stream_mutex);

@@ -31,9 +31,16 @@
 #include "printer_lock.h"
 #include "utils.h"
 
-// Buffers of one printer's ring: the one being written and up to seven
-// handed over, 40 KiB per traced thread with the usual 5,120-byte buffers.
-inline constexpr size_t kTraceBuffersPerThread = 8;
+// Buffers of one printer's ring: the one being written and up to fifteen
+// handed over, 80 KiB per traced thread with the usual 5,120-byte buffers.
+// A compression thread is asked for once kHandOverBatch buffers wait; an
+// owner whose ring is full sleeps until half of it is free. Both keep the
+// hand-offs between threads (each a wake-up, and for the sleeper often a
+// move to the other processor, whose caches then miss) to one in several
+// buffers.
+inline constexpr size_t kTraceBuffersPerThread = 16;
+inline constexpr size_t kHandOverBatch = 4;
+static_assert(kHandOverBatch < kTraceBuffersPerThread / 2);
 
 struct bufferedPrinterStruct_s;
 
