@@ -3,16 +3,14 @@
 // Every failure is fatal and leaves the file truncated.
 #include "bufferedPrinter.h"
 
-#include <linux/futex.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <new>
 
+#include "futex.h"
 #include "trace_compression.h"
 #include "utils.h"
 
@@ -78,16 +76,6 @@ void compressBuffer(bufferedPrinterStruct_t* printer, U8* bytes, size_t count) {
         "spec:0:0: error: [FAILURE - bufferedPrinter] Incorrect write to the output file, exiting...\n");
 }
 
-void futexWait(std::atomic<uint32_t>* word, uint32_t seen) {
-  // Bounded: a wake-up that could be missed costs a millisecond, not a hang.
-  timespec timeout{0, 1000000};
-  syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAIT_PRIVATE, seen, &timeout, nullptr, 0);
-}
-
-void futexWake(std::atomic<uint32_t>* word) {
-  syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
-}
-
 // The oldest buffer handed over and not yet compressed, if there is one;
 // false when there is none. Caller holds stream_mutex. A stream closed in
 // the meantime has compressed everything that was handed over before its
@@ -110,12 +98,15 @@ bool compressOldest(bufferedPrinterStruct_t* printer) {
 }
 
 // Every buffer handed over goes through deflate before the stream goes on
-// or ends; from the owner's closing path, which holds stream_mutex.
+// or ends; the caller holds stream_mutex.
 void compressAllHandedOver(bufferedPrinterStruct_t* printer) {
   if (printer->ring.size == 0) return;
   while (compressOldest(printer)) {
   }
 }
+
+// An owner waiting for room looks again after this long even unwoken.
+constexpr long kRoomWaitNs = 1000000;
 
 // The owner's wait for a free buffer. While the ring is full: if nobody
 // feeds the stream, compress the oldest buffer here (a missing or busy
@@ -141,7 +132,7 @@ void waitForAFreeBuffer(bufferedPrinterStruct_t* printer) {
     }
     ring.room_waiter.store(1, std::memory_order_seq_cst);
     const uint32_t seen = ring.progress.load(std::memory_order_seq_cst);
-    if (full()) futexWait(&ring.progress, seen);  // a timeout lets it look again
+    if (full()) futexWait(&ring.progress, seen, kRoomWaitNs);
     ring.room_waiter.store(0, std::memory_order_relaxed);
   }
 }

@@ -2,12 +2,11 @@
 // the process's membarrier registration.
 #include "printer_lock.h"
 
-#include <linux/futex.h>
 #include <linux/membarrier.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <ctime>
+#include "futex.h"
 
 namespace {
 
@@ -37,17 +36,8 @@ bool biasAvailable() {
 
 void barrierOnEveryThread() { syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0, 0); }
 
-// Waits are bounded so that a wake-up that could be missed (the owner's
-// leave does not fence its load of `taken`) costs a moment, never a hang.
-void futexWait(std::atomic<uint32_t>* word, uint32_t seen, long nanoseconds) {
-  timespec timeout{0, nanoseconds};
-  syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAIT_PRIVATE, seen, &timeout, nullptr, 0);
-}
-
-void futexWake(std::atomic<uint32_t>* word) {
-  syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
-}
-
+// Waits are bounded: the owner's leave does not fence its load of `taken`,
+// so a taker may miss its wake-up and look again after this long.
 constexpr long kTakerPollNs = 100000;
 constexpr long kOwnerPollNs = 1000000;
 
