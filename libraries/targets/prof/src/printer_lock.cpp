@@ -44,7 +44,7 @@ constexpr long kOwnerPollNs = 1000000;
 }  // namespace
 
 void recordLockInit(recordLock* lock) {
-  lock->owner = pthread_self();
+  lock->owner = currentThreadToken();
   lock->biased = biasAvailable();
   lock->in_record.store(0, std::memory_order_relaxed);
   lock->taken.store(0, std::memory_order_relaxed);
