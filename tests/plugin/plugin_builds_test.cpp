@@ -182,4 +182,27 @@ TEST(Codec, Isal1WritesTheSameRecordsOnEveryThread) {
   }
 }
 
+// However many threads compress, each trace is the same file: with none
+// (every worker deflates its own) and with three working on the workers'
+// traces at once.
+TEST(Codec, CompressionThreadsWriteTheSameFiles) {
+  PluginRun runs[2];
+  const int counts[2] = {0, 3};
+  for (int i = 0; i < 2; ++i) {
+    runs[i] = plugintest::runProgram("codec_threads_compressors" + std::to_string(counts[i]) + "_O2");
+    ASSERT_EQ(runs[i].result.exitCode, 0) << runs[i].result.err;
+    EXPECT_NE(runs[i].result.err.find("compression threads: " + std::to_string(counts[i]) + "\n"), std::string::npos)
+        << runs[i].result.err;
+    ASSERT_EQ(runs[i].threads.size(), 4u);
+  }
+  EXPECT_EQ(runs[1].result.out, runs[0].result.out);
+  for (int t = 1; t < 4; ++t) {  // the workers; main reads the process's threads
+    const std::string trace = "/thread000" + std::to_string(t) + "-trace.txt";
+    const std::string own = proctest::readFile(runs[0].runDir + trace);
+    EXPECT_GT(own.size(), 65536u) << trace << " spans several output chunks";
+    EXPECT_TRUE(proctest::readFile(runs[1].runDir + trace) == own) << trace << " differs";
+    EXPECT_TRUE(tracereader::readTraceFile(runs[1].runDir + trace).complete) << trace;
+  }
+}
+
 }  // namespace
